@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -34,6 +35,16 @@ struct FlashPart {
     std::uint32_t block64EraseMicros;
     std::uint32_t chipEraseMicros;
     std::uint32_t statusWriteMicros;
+
+    // The rest of the part's instruction set, as far as it differs between parts.
+    std::uint32_t blockD8Bytes = 0x10000; // what 0xD8 erases (64 KB or 32 KB); 0 when the part lacks 0xD8
+    bool block32Erase52 = false;         // 0x52 erases a 32 KB block
+    bool sectorEraseD7 = false;          // 0xD7 erases a 4 KB sector as 0x20 does
+    bool chipEraseC7 = true;             // 0xC7 erases the chip as 0x60 does
+    std::uint8_t aaiOpcode = 0;          // auto-address-increment program: 0xAF byte-wise, 0xAD word-wise; 0 none
+    bool statusWriteNeedsEwsr = false;   // WRSR counts only right after EWSR 0x50 (or WREN, below), not by WEL
+    bool wrenArmsStatusWrite = false;    // ... where WREN right before WRSR arms it as EWSR does
+    std::uint8_t powerUpStatus = 0;      // status register when the board powers up
 };
 
 // Every part of the chip list, and "unknown" (IDs no table knows).
@@ -84,6 +95,23 @@ private:
     // Further state as the commands need it (SST auto-increment address, ...).
     std::uint32_t aaiAddress_ = 0;
     bool aaiActive_ = false;
+
+    std::uint8_t respond(std::size_t index, std::uint8_t mosi);
+    bool writeAllowed();                          // WEL set and the array unprotected; counts refusals
+    void finishWrite(std::uint64_t busyMicros, bool programOrErase);  // WEL drops, busy starts
+    void startBusy(std::uint64_t busyMicros, bool programOrErase);
+    void program(std::uint32_t address, std::uint8_t value);
+    void erase(std::uint32_t address, std::uint32_t bytes, std::uint64_t busyMicros);
+    void executeAai();
+    std::uint32_t address() const;                // bytes 1..3 of the command, within the array
+
+    std::uint64_t received_ = 0;                  // bytes clocked in since select
+    std::uint8_t opcode_ = 0;
+    bool ignored_ = false;                        // the command arrived while the part could not take it
+    std::uint8_t previousOpcode_ = 0;             // the command before this one, status reads aside
+    std::uint8_t welWhileBusy_ = 0;               // WEL as status reads show it until the write completes
+    std::array<std::uint8_t, 256> pageLatch_{};   // page program data, by byte of the page
+    std::array<bool, 256> pageLatchUsed_{};
 };
 
 }  // namespace mvx::sim

@@ -7,18 +7,14 @@
 #include <initializer_list>
 #include <vector>
 
+#include "scaler_driver.hpp"
+
 namespace mvx::sim {
 namespace {
 
 std::uint8_t crc8(const std::uint8_t* data, std::size_t length)
 {
-    std::uint8_t crc = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<std::uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
-    }
-    return crc;
+    return mvx::test::referenceCrc8(std::span(data, length));
 }
 
 std::vector<std::uint8_t> pattern(std::size_t length, unsigned seed = 7)
@@ -31,118 +27,32 @@ std::vector<std::uint8_t> pattern(std::size_t length, unsigned seed = 7)
 
 // A scaler with its flash on a 100 kHz bus, driven with the register
 // sequences of the ISP software.
-struct Board {
-    explicit Board(const char* part = "W25X40A", BoardConfig board = {})
+struct Devices {
+    Devices(const char* part, const BoardConfig& board)
         : config(board), flash(*findFlashPart(part), clock, config), isp(flash, clock, config)
     {
         isp.attach(bus);
     }
-
-    std::uint8_t primary() const { return isp.primaryAddress(); }
-    bool write(std::uint8_t reg, std::initializer_list<std::uint8_t> data, bool secondary = false)
-    {
-        const std::vector<std::uint8_t> bytes(data);
-        return bus.writeRegister(secondary ? isp.secondaryAddress() : primary(), reg, bytes);
-    }
-    std::uint8_t read(std::uint8_t reg)
-    {
-        std::uint8_t value = 0;
-        bus.readRegister(primary(), reg, {&value, 1});
-        return value;
-    }
-    void address(std::uint32_t at, std::uint8_t reg = 0x64)
-    {
-        write(reg, {std::uint8_t(at >> 16), std::uint8_t(at >> 8), std::uint8_t(at)}, true);
-    }
-    // Read once; while the bits are set sleep 10 ms and read again, giving up
-    // at the (limit + 2)-th re-read.
-    bool waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
-    {
-        std::uint8_t value = read(reg);
-        for (int reread = 1; value & mask; ++reread) {
-            clock.sleepMicros(10'000);
-            value = read(reg);
-            if (reread == limit + 2)
-                return false;
-        }
-        return true;
-    }
-    void enter()
-    {
-        write(0x6F, {0x80});
-        write(0xEA, {0x00});
-        write(0xF4, {0x09});
-        if (read(0xF5) & 0x04)
-            write(0xF4, {0x09, 0x00});
-        write(0xED, {0x88});
-        write(0xEE, {0x04});
-    }
-    void setUp() { write(0x62, {0x06, 0x50}), write(0x6A, {0x03, 0x0B, 0x00}); }
-    void reset()
-    {
-        write(0x60, {0xFE}), write(0x61, {0xFF}), write(0x62, {0xFF}), write(0x63, {0xFF});
-        write(0x6D, {0xFF});
-    }
-    bool command(std::uint8_t form, std::uint8_t opcode, std::initializer_list<std::uint8_t> data = {},
-                 int limit = 10)
-    {
-        write(0x60, {form});
-        write(0x61, {opcode});
-        if (data.size() != 0)
-            write(0x64, data);
-        write(0x60, {std::uint8_t(form | 1)});
-        return waitClear(0x60, 0x01, limit);
-    }
-    bool writeStatus(std::uint8_t value) { return command(0x20, 0x06) && command(0x68, 0x01, {value}); }
-    // ISP mode, controller set up, protect bits as given, page programs of 256 bytes.
-    bool ready(std::uint8_t status = 0x02)
-    {
-        enter();
-        setUp();
-        write(0x6D, {0x02}), write(0x71, {0xFF});
-        return writeStatus(status);
-    }
-    bool sendPage(const std::uint8_t* data)
-    {
-        std::vector<std::uint8_t> block{primary(), 0x70};
-        block.insert(block.end(), data, data + 256);
-        return bus.writeFrame(block);
-    }
-    int crc(std::uint32_t first, std::uint32_t last, int rereads = 52)
-    {
-        address(first);
-        address(last, 0x72);
-        write(0x6F, {std::uint8_t(read(0x6F) | 0x84)});
-        clock.sleepMicros(5'000);
-        std::uint8_t control = read(0x6F);
-        for (int reread = 1; (control & 0x04) && !(control & 0x02); ++reread) {
-            if (reread > rereads)
-                return -1;
-            clock.sleepMicros(1'000);
-            control = read(0x6F);
-        }
-        return read(0x75);
-    }
-    bool programPage(std::uint32_t at, const std::uint8_t* data)
-    {
-        address(at);
-        for (int reread = 0; !(read(0x6F) & 0x10); ++reread)
-            if (reread > 101)
-                return false;
-        sendPage(data);
-        write(0x6F, {0xA0});
-        return waitClear(0x6F, 0x20, 150);
-    }
-    void fill(std::uint32_t from, std::size_t length, std::uint8_t value)
-    {
-        std::fill_n(flash.array().begin() + from, length, value);
-    }
-
     VirtualClock clock;
     BoardConfig config;
     SpiFlash flash;
     I2cBus bus{clock};
     ScalerIsp isp;
+};
+
+struct Board : Devices, mvx::test::ScalerDriver {
+    explicit Board(const char* part = "W25X40A", BoardConfig board = {})
+        : Devices(part, board), ScalerDriver(bus, clock, isp.primaryAddress())
+    {
+    }
+    using ScalerDriver::programPage;
+    using ScalerDriver::sendPage;
+    bool sendPage(const std::uint8_t* data) { return sendPage(std::span(data, 256)); }
+    bool programPage(std::uint32_t at, const std::uint8_t* data) { return programPage(at, std::span(data, 256)); }
+    void fill(std::uint32_t from, std::size_t length, std::uint8_t value)
+    {
+        std::fill_n(flash.array().begin() + from, length, value);
+    }
 };
 
 // ---- addresses, registers and the indirect registers ----

@@ -1,0 +1,70 @@
+#include "link.hpp"
+
+#include "mvxisp.h"
+
+namespace mvx::engine {
+
+int Link::writeRegister(std::uint8_t reg, std::uint8_t value)
+{
+    return writeRegisterOn(primary_, reg, value);
+}
+
+int Link::writeRegisterOn(std::uint8_t slave, std::uint8_t reg, std::uint8_t value)
+{
+    return ops_.write(slave, reg, &value, 1, {1, 0, 0});
+}
+
+int Link::readRegister(std::uint8_t reg, std::uint8_t& value)
+{
+    return readRegisterOn(primary_, reg, value);
+}
+
+int Link::readRegisterOn(std::uint8_t slave, std::uint8_t reg, std::uint8_t& value)
+{
+    return ops_.read(slave, reg, &value, 1, {1, 0, 0});
+}
+
+int Link::burst(std::uint8_t reg, const std::uint8_t* bytes, int count)
+{
+    return ops_.write(secondary_, reg, bytes, count, {count, 1, 0});
+}
+
+bool Link::waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
+{
+    std::uint8_t value = 0;
+    readRegister(reg, value);   // the first read's own result is not checked
+    for (int reread = 1; (value & mask) != 0; ++reread) {
+        clock_.sleepMillis(10);
+        if (readRegister(reg, value) != MVX_OK)
+            return false;
+        if (reread == limit + 2)
+            return false;   // that re-read's value is not examined
+    }
+    return true;
+}
+
+bool Link::enterMcuIsp(bool is5312)
+{
+    if (writeRegister(0x90, 0x40) != MVX_OK)
+        return false;
+    writeRegister(0x36, 0x00);
+    std::uint8_t value = 0;
+    if (readRegister(0x90, value) != MVX_OK)
+        return false;
+    return is5312 ? (value & 0x40) != 0 : value == 0x40;
+}
+
+int Link::enterMcuIspTwice(bool is5312)
+{
+    if (enterMcuIsp(is5312) || enterMcuIsp(is5312))
+        return MVX_OK;
+    return MVX_ERR_ISP_MODE;
+}
+
+void Link::leaveMcuIsp()
+{
+    writeRegister(0x39, 0x02);
+    writeRegister(0x39, 0x02);
+}
+
+}  // namespace mvx::engine

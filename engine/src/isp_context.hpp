@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "bank_image.hpp"
 #include "link.hpp"
 #include "mvx/adapters/adapter_ops.hpp"
 #include "mvx/platform/clock.hpp"
@@ -63,6 +64,9 @@ struct IspContext {
     const FileTableEntry* fileTable = nullptr;
     FlashProtectSettings protect{};
     OptionsCopy options;
+
+    // ---- images ----
+    BankImage image;                      // the bank being programmed, as transfer blocks
 
     // ---- found on the way ----
     int flashType = 2;

@@ -1,0 +1,17 @@
+// The USB bridge board: kind 0 without library.
+#pragma once
+
+#include <memory>
+
+#include "mvx/adapters/adapter_ops.hpp"
+#include "mvx/platform/clock.hpp"
+
+namespace mvx::sim {
+class Board;
+}
+
+namespace mvx::adapters {
+
+std::unique_ptr<AdapterOps> makeUsbBridgeTransport(sim::Board* board, platform::Clock& clock);
+
+}  // namespace mvx::adapters

@@ -22,6 +22,7 @@ const char* const kBrands[] = {"PMC", "Winbond", "MXIC", "EON", "SST", "AMIC"};
 
 struct Console {
     int lastPercent = -1;
+    bool crcLineOpen = false;   // an image CRC waits for the device's
 };
 
 intptr_t onMessage(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam)
@@ -49,12 +50,17 @@ intptr_t onMessage(void* context, uint32_t message, uintptr_t wParam, intptr_t l
         break;
     case MVX_MSG_CRC_IMAGE:
         std::printf("  bank %d: image CRC %02lX", sub, static_cast<long>(lParam));
+        console.crcLineOpen = true;
         break;
     case MVX_MSG_CRC_DEVICE:
-        std::printf(", device CRC %02lX", static_cast<long>(lParam));
+        if (console.crcLineOpen)
+            std::printf(", device CRC %02lX", static_cast<long>(lParam));
+        else
+            std::printf("  bank %d: device CRC %02lX after the erase\n", sub, static_cast<long>(lParam));
         break;
     case MVX_MSG_CRC_MATCH:
         std::printf(" -> %s\n", lParam == 1 ? "match" : "MISMATCH");
+        console.crcLineOpen = false;
         break;
     case MVX_MSG_RUN_PASSED:
         std::printf("  run passed\n");

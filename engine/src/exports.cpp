@@ -1,46 +1,43 @@
-// The two exports of the engine library.  No exception crosses this boundary.
+// The two exports of the engine library.  No exception crosses this boundary:
+// whatever escapes the engine is reported as a failed run.
 #include "mvxisp.h"
 
-#include <cstring>
+#include <exception>
+#include <string>
 
-namespace {
+#include "mvx/platform/debug_output.hpp"
+#include "run.hpp"
 
-constexpr int kAdapterKindCount = 4;
-constexpr int kOperationCount = 6;
-constexpr int kFormatCount = 3;
-constexpr int kMaxBankArgument = 256;
-
-}  // namespace
-
-extern "C" int mvxISP(int adapterKind, int operation, int /*eraseOnly*/, int /*slaveSelector*/,
-                      int /*verifyByChecksum*/, int /*eraseMode*/, int /*eraseLength*/,
-                      int /*flashBrand*/, int /*reserved*/, const FileTableEntry* /*fileTable*/,
-                      int /*libraryMode*/, int /*idReadMode*/, const MvxWindow* /*ownerWindow*/,
-                      const FlashProtectSettings* /*protectSettings*/, int /*sectorEraseFlag*/,
-                      int /*sectorEraseBank*/, const IspOptions* /*options*/)
+extern "C" int mvxISP(int adapterKind, int operation, int eraseOnly, int slaveSelector, int verifyByChecksum,
+                      int eraseMode, int eraseLength, int flashBrand, int reserved,
+                      const FileTableEntry* fileTable, int libraryMode, int idReadMode,
+                      const MvxWindow* ownerWindow, const FlashProtectSettings* protectSettings,
+                      int sectorEraseFlag, int sectorEraseBank, const IspOptions* options)
 {
-    if (adapterKind < 0 || adapterKind >= kAdapterKindCount)
-        return MVX_ERR_ADAPTER_KIND;
-    if (operation < 0 || operation >= kOperationCount)
-        return MVX_ERR_OPERATION;
-    // No transport is wired in yet, so no device can be put into ISP mode.
+    try {
+        return mvx::engine::runIsp({adapterKind, operation, eraseOnly, slaveSelector, verifyByChecksum, eraseMode,
+                                    eraseLength, flashBrand, reserved, fileTable, libraryMode, idReadMode,
+                                    ownerWindow, protectSettings, sectorEraseFlag, sectorEraseBank, options});
+    } catch (const std::exception& error) {
+        mvx::platform::debugOutput(std::string("mvxISP: ") + error.what());
+    } catch (...) {
+        mvx::platform::debugOutput("mvxISP: unexpected failure");
+    }
     return MVX_ERR_ISP_MODE;
 }
 
-extern "C" int mvxGetFileInfo(const char* path, int format, int bank, int operation,
-                              int /*eraseMode*/, int /*eraseLength*/, int* /*dataLength*/,
-                              int* /*programLength*/, int* /*checksum*/, int* /*crc*/,
-                              const MvxWindow* /*ownerWindow*/, int /*sectorEraseFlag*/,
-                              int /*sectorEraseBank*/)
+extern "C" int mvxGetFileInfo(const char* path, int format, int bank, int operation, int eraseMode,
+                              int eraseLength, int* dataLength, int* programLength, int* checksum, int* crc,
+                              const MvxWindow* ownerWindow, int sectorEraseFlag, int sectorEraseBank)
 {
-    if (path == nullptr || std::strlen(path) >= MVX_PATH_CAPACITY)
-        return MVX_ERR_FILE;
-    if (format < 0 || format >= kFormatCount)
-        return MVX_ERR_FILE_FORMAT;
-    if (bank < 0 || bank > kMaxBankArgument)
-        return MVX_ERR_BANK;
-    if (operation < 0 || operation >= kOperationCount)
-        return MVX_ERR_OPERATION;
-    // The file reader is not built yet: no file can be loaded.
+    try {
+        return mvx::engine::getFileInfo({path, format, bank, operation, eraseMode, eraseLength, dataLength,
+                                         programLength, checksum, crc, ownerWindow, sectorEraseFlag,
+                                         sectorEraseBank});
+    } catch (const std::exception& error) {
+        mvx::platform::debugOutput(std::string("mvxGetFileInfo: ") + error.what());
+    } catch (...) {
+        mvx::platform::debugOutput("mvxGetFileInfo: unexpected failure");
+    }
     return MVX_ERR_FILE;
 }

@@ -1,0 +1,216 @@
+#include "flash_program.hpp"
+
+#include <algorithm>
+
+#include "bank_image.hpp"
+#include "crc.hpp"
+#include "flash_commands.hpp"
+#include "flash_erase.hpp"
+#include "isp_context.hpp"
+#include "mvxisp.h"
+
+namespace mvx::engine {
+
+namespace {
+
+// Re-reads of 0x6F (without sleeping) until the page buffer takes data.
+constexpr int kPageReadyRereads = 102;
+constexpr int kSstPageReadyRereads = 502;
+// WaitClear limits of a page program.
+constexpr int kPageProgramWait = 150;
+constexpr int kSstProgramWait = 200;
+
+// Where the USB bridge is told a page block belongs.
+constexpr std::uint8_t kBridgeBlockRegister = 0x92;
+
+// Reads 0x6F until bit 4 (page buffer ready) is set; the limit-th re-read
+// fails the wait without being examined.
+int waitPageBufferReady(Link& link, int rereadLimit)
+{
+    std::uint8_t control = 0;
+    link.readRegister(scaler::kIspControl, control);
+    for (int reread = 1; (control & scaler::kPageBufferReady) == 0; ++reread) {
+        if (link.readRegister(scaler::kIspControl, control) != MVX_OK || reread == rereadLimit)
+            return MVX_ERR_TIMEOUT;
+    }
+    return MVX_OK;
+}
+
+int waitProgramDone(Link& link, int waitLimit)
+{
+    return link.waitClear(scaler::kIspControl, scaler::kProgramBusy, waitLimit) ? MVX_OK : MVX_ERR_TIMEOUT;
+}
+
+int sendPage(IspContext& ctx, const BankImage& image, std::uint8_t page)
+{
+    Link& link = *ctx.link;
+    adapters::AdapterOps& ops = link.ops();
+    if (ctx.libraryMode != 0) {
+        const auto data = image.page(page);
+        const int count = static_cast<int>(data.size());
+        return ops.write(link.primary(), scaler::kDataPort, data.data(), count, {count, 0, 0});
+    }
+    // A transport without a page path cannot program the flash at all.
+    if (!ops.hasPagePath())
+        return MVX_ERR_ISP_MODE;
+    const auto block = image.block(page);
+    return ops.writeBlock(block.data(), static_cast<int>(block.size()), link.secondary(), kBridgeBlockRegister,
+                          static_cast<std::uint16_t>(page << 8));
+}
+
+void reportPage(IspContext& ctx, std::uint8_t bank, int page, int pages)
+{
+    const int percent = page * 100 / pages;
+    ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, percent);
+    ctx.progress.overall(ctx.plan.bankPercent(percent));
+}
+
+// Brands 0..3 and 5: page programs of 256 bytes.
+int programPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+{
+    Link& link = *ctx.link;
+    controllerSetUp(link);
+    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
+        return rc;
+    const int firstPageCrc = crc8Smbus(image.page(0));
+
+    link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
+    link.writeRegister(scaler::kProgramLength, 0xFF);
+    link.burst3(scaler::kAddress, bank, 0, 0);
+    const bool unprotectEachPage = ctx.flashBrand == MVX_BRAND_MXIC && ctx.flashType == 2;
+    for (int i = 0; i < pages; ++i) {
+        const auto page = static_cast<std::uint8_t>(i);
+        if (unprotectEachPage)
+            if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
+                return rc;
+        link.burst3(scaler::kAddress, bank, page, 0);
+        if (const int rc = waitPageBufferReady(link, kPageReadyRereads); rc != MVX_OK)
+            return rc;
+        if (const int rc = sendPage(ctx, image, page); rc != MVX_OK)
+            return rc;
+        link.writeRegister(scaler::kIspControl, scaler::kStartProgram);
+        if (const int rc = waitProgramDone(link, kPageProgramWait); rc != MVX_OK)
+            return rc;
+        // A flash that ignored its unprotect shows here, after one page.
+        if (i == 0 && deviceCrc(link, bank, 0x00FF, kPageCrcRereads) != firstPageCrc)
+            return MVX_ERR_WRITE_PROTECTED;
+        if (i % 10 == 0)
+            reportPage(ctx, bank, i, pages);
+    }
+    ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, 100);
+    const int rc = protectFlash(ctx);
+    controllerReset(link);
+    return rc;
+}
+
+// SST types 0, 1 and 4: auto-increment mode, one page buffer at a time.
+int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+{
+    Link& link = *ctx.link;
+    link.writeRegister(scaler::kIspControl, scaler::kAutoIncrementMode);
+    link.writeRegister(scaler::kProgramOpcode, opcode::kSstAutoIncrement);
+    link.writeRegister(scaler::kProgramLength, 0xFF);
+    link.burst3(scaler::kAddress, bank, 0, 0);
+    int result = MVX_OK;
+    for (int i = 0; i < pages && result == MVX_OK; ++i) {
+        const auto page = static_cast<std::uint8_t>(i);
+        result = waitPageBufferReady(link, kSstPageReadyRereads);
+        if (result == MVX_OK)
+            result = sendPage(ctx, image, page);
+        if (result == MVX_OK) {
+            link.writeRegister(scaler::kIspControl, scaler::kStartAutoIncrementProgram);
+            result = waitProgramDone(link, kSstProgramWait);
+        }
+        if (result == MVX_OK)
+            reportPage(ctx, bank, i, pages);
+    }
+    // The write disable ends the flash's auto-increment sequence, also after
+    // a failure.
+    const int disableRc = writeDisable(link, kShortWait);
+    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    link.writeRegister(scaler::kProgramOpcode, opcode::kSstAutoIncrementIdle);
+    return result != MVX_OK ? result : disableRc;
+}
+
+// SST types 2 and 3: one byte per program command.
+int programSstBytes(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+{
+    Link& link = *ctx.link;
+    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    link.writeRegister(scaler::kProgramLength, 0x00);
+    link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
+    link.burst3(scaler::kAddress, bank, 0, 0);
+    for (int i = 0; i < pages; ++i) {
+        for (const std::uint8_t value : image.page(static_cast<std::uint8_t>(i))) {
+            link.writeRegister(scaler::kDataPort, value);
+            link.writeRegister(scaler::kIspControl, scaler::kStartProgram);
+            if (const int rc = waitProgramDone(link, kSstProgramWait); rc != MVX_OK)
+                return rc;
+        }
+        reportPage(ctx, bank, i, pages);
+    }
+    return MVX_OK;
+}
+
+int programSst(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+{
+    Link& link = *ctx.link;
+    // The bank erase before ends with a controller reset; the write enable
+    // the controller sends before each program comes from this set-up.
+    controllerSetUp(link);
+    if (const int rc = writeEnable(link, kEraseWait); rc != MVX_OK)
+        return rc;
+    if (const int rc = writeStatusSst(link, 0x00, kEraseWait); rc != MVX_OK)
+        return rc;
+    int rc = MVX_OK;
+    switch (ctx.flashType) {
+    case 0:
+    case 1:
+    case 4:
+        rc = programSstAutoIncrement(ctx, image, bank, pages);
+        break;
+    case 2:
+    case 3:
+        rc = programSstBytes(ctx, image, bank, pages);
+        break;
+    default:
+        break;
+    }
+    if (rc == MVX_OK)
+        ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, 100);
+    return rc;
+}
+
+}  // namespace
+
+int flashPageCount(int programLength)
+{
+    if (programLength <= 0)
+        return 0;
+    return ((std::min(programLength, kFlashBankBytes) - 1) >> 8) + 1;
+}
+
+int programFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength)
+{
+    const int pages = flashPageCount(programLength);
+    if (pages == 0)
+        return MVX_OK;
+    if (ctx.flashBrand == MVX_BRAND_SST)
+        return programSst(ctx, image, bank, pages);
+    return programPages(ctx, image, bank, pages);
+}
+
+bool verifyFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength)
+{
+    const int length = std::clamp(programLength, 1, kFlashBankBytes);
+    const int imageCrc = image.crc8(length);
+    ctx.progress.send(MVX_MSG_CRC_IMAGE, bank, imageCrc);
+    const int device = deviceCrc(*ctx.link, bank, static_cast<std::uint16_t>(length - 1));
+    ctx.progress.send(MVX_MSG_CRC_DEVICE, bank, device);
+    const bool match = device == imageCrc;
+    ctx.progress.send(MVX_MSG_CRC_MATCH, bank, match ? 1 : 0);
+    return match;
+}
+
+}  // namespace mvx::engine

@@ -274,3 +274,102 @@ TEST(FileInfo, SlotCodesReportTheCrcOfBlankBytes)
     EXPECT_EQ(program, 4096);
     EXPECT_EQ(crc, 0x09);   // CRC-8 of 4,096 bytes of 0xFF
 }
+
+// ---- every plain operation through every bit-banged and library transport ----
+
+namespace {
+
+struct TransportRow {
+    const char* name;
+    int adapterKind;
+    int libraryMode;
+};
+
+const TransportRow kTransports[] = {
+    {"Norvane IIC cable", MVX_ADAPTER_NORVANE_IIC, 0},
+    {"CVT IIC cable", MVX_ADAPTER_CVT_IIC, 0},
+    {"Norvane IIC library", MVX_ADAPTER_NORVANE_IIC, 1},
+};
+
+// Firmware with banks of the given sizes.
+struct SizedFirmware {
+    explicit SizedFirmware(std::initializer_list<std::size_t> sizes)
+    {
+        table.resize(MVX_FILE_TABLE_SIZE);
+        std::size_t bank = 0;
+        for (std::size_t size : sizes) {
+            auto data = mvx::test::firmwarePattern(size, static_cast<unsigned>(bank + 11));
+            const std::string path = folder.file("bank" + std::to_string(bank) + ".bin");
+            writeWholeFile(path, std::string(data.begin(), data.end()));
+            image.insert(image.end(), data.begin(), data.end());
+            table[bank].inUse = 1;
+            table[bank].format = MVX_FORMAT_BINARY;
+            std::strcpy(table[bank].path, path.c_str());
+            ++bank;
+        }
+    }
+    TempFolder folder;
+    std::vector<FileTableEntry> table;
+    std::vector<std::uint8_t> image;   // the banks one after the other
+};
+
+}  // namespace
+
+class EveryTransport : public testing::TestWithParam<TransportRow> {};
+
+TEST_P(EveryTransport, WholeSerialFlashIsWrittenByteForByte)
+{
+    const TransportRow& row = GetParam();
+    VirtualBoard board;
+    RecordingWindow window;
+    IspOptions options{};
+    SizedFirmware firmware({65536, 65536, 65536, 65536, 65536, 65536, 65536, 65536});
+    IspArguments a;
+    a.adapterKind = row.adapterKind;
+    a.libraryMode = row.libraryMode;
+    a.operation = MVX_OP_SERIAL_FLASH;
+    a.flashBrand = MVX_BRAND_WINBOND;
+    a.idReadMode = 1;
+    a.fileTable = firmware.table.data();
+    a.ownerWindow = &window.window;
+    a.options = &options;
+    ASSERT_EQ(runIsp(a), MVX_OK) << row.name;
+    const std::string flash = board.flash();
+    ASSERT_EQ(flash.size(), firmware.image.size());
+    EXPECT_EQ(0, std::memcmp(flash.data(), firmware.image.data(), flash.size())) << row.name;
+}
+
+TEST_P(EveryTransport, BothMcuTypesAreWrittenByteForByte)
+{
+    const TransportRow& row = GetParam();
+    struct McuRow {
+        const char* target;
+        int operation;
+        std::initializer_list<std::size_t> banks;
+    };
+    for (const McuRow& mcu : {McuRow{"5310", MVX_OP_MCU_5310, {65536, 32768}},
+                              McuRow{"5312", MVX_OP_MCU_5312, {65536, 65536, 32768}}}) {
+        VirtualBoard board(std::string("[board]\ntarget=") + mcu.target + "\n");
+        RecordingWindow window;
+        IspOptions options{};
+        SizedFirmware firmware(mcu.banks);
+        IspArguments a;
+        a.adapterKind = row.adapterKind;
+        a.libraryMode = row.libraryMode;
+        a.operation = mcu.operation;
+        a.fileTable = firmware.table.data();
+        a.ownerWindow = &window.window;
+        a.options = &options;
+        ASSERT_EQ(runIsp(a), MVX_OK) << row.name << " " << mcu.target;
+        const std::string chip = mvx::test::readWholeFile(board.folder.file("mcu.bin"));
+        ASSERT_EQ(chip.size(), firmware.image.size()) << mcu.target;
+        EXPECT_EQ(0, std::memcmp(chip.data(), firmware.image.data(), chip.size())) << row.name << " " << mcu.target;
+        EXPECT_EQ(window.count(MVX_MSG_RUN_PASSED), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, EveryTransport, testing::ValuesIn(kTransports),
+                         [](const testing::TestParamInfo<TransportRow>& row) {
+                             return std::string(row.param.adapterKind == MVX_ADAPTER_CVT_IIC ? "Cvt" : "Norvane") +
+                                    (row.param.libraryMode ? "Library" : "Cable");
+                         });

@@ -14,6 +14,7 @@
 #include "mvx/platform/dynamic_library.hpp"
 #include "mvxisp.h"
 #include "mvxisp_result.hpp"
+#include "temp_folder.hpp"
 
 extern "C" int mvx_header_c_entry_size(void);
 extern "C" int mvx_header_c_progress_wparam(int code, int sub);
@@ -165,4 +166,69 @@ TEST(EngineArguments, FileInfoChecksPathFormatBankAndOperationInOrder)
     EXPECT_EQ(program, -7);
     EXPECT_EQ(checksum, -7);
     EXPECT_EQ(crc, -7);
+}
+
+// ---- one run through the loaded library, as the tool makes it ----
+
+namespace {
+
+struct Recorded {
+    int code;
+    int sub;
+    long value;
+    bool operator==(const Recorded&) const = default;
+};
+
+intptr_t recordMessage(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    if (message == WM_ISP_PROGRESS)
+        static_cast<std::vector<Recorded>*>(context)->push_back(
+            {MVX_PROGRESS_CODE(wParam), MVX_PROGRESS_SUB(wParam), static_cast<long>(lParam)});
+    return 0;
+}
+
+}  // namespace
+
+TEST(EngineLibrary, SerialFlashRunReportsEachStepInOrder)
+{
+    Engine engine;
+    ASSERT_NE(engine.isp, nullptr);
+    mvx::test::TempFolder folder;
+    mvx::test::ScopedEnv board("MVX_VIRTUAL_BOARD", folder.file("board").c_str());
+    std::string firmware(300, '\0');
+    for (std::size_t i = 0; i < firmware.size(); ++i)
+        firmware[i] = static_cast<char>(i * 7 + 3);
+    mvx::test::writeWholeFile(folder.file("bank0.bin"), firmware);
+
+    std::vector<FileTableEntry> table(MVX_FILE_TABLE_SIZE);
+    table[0].inUse = 1;
+    table[0].format = MVX_FORMAT_BINARY;
+    std::strcpy(table[0].path, folder.file("bank0.bin").c_str());
+    std::vector<Recorded> messages;
+    const MvxWindow window{&messages, recordMessage, nullptr};
+    const FlashProtectSettings protect{};
+    const IspOptions options{};
+    ASSERT_EQ(engine.isp(MVX_ADAPTER_NORVANE_IIC, MVX_OP_SERIAL_FLASH, 0, 1, 0, 0, 32, MVX_BRAND_WINBOND, 0,
+                         table.data(), 0, 1, &window, &protect, 0, 0, &options),
+              MVX_OK);
+
+    std::uint8_t crc = 0;
+    for (char c : firmware) {
+        crc = static_cast<std::uint8_t>(crc ^ static_cast<std::uint8_t>(c));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<std::uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    std::uint8_t blank = 0;
+    for (int i = 0; i < 300; ++i) {
+        blank = static_cast<std::uint8_t>(blank ^ 0xFF);
+        for (int bit = 0; bit < 8; ++bit)
+            blank = static_cast<std::uint8_t>((blank & 0x80) ? (blank << 1) ^ 0x07 : blank << 1);
+    }
+    // Identified (Winbond W25X40A), entered, erased (the bank was blank: its
+    // CRC is reported and it counts as erased), programmed, verified, passed.
+    const std::vector<Recorded> expected{
+        {14, 1, 2},     {13, 0, 5},   {13, 0, 20}, {4, 0, blank}, {1, 0, 1}, {2, 0, 0},   {13, 0, 21},
+        {2, 0, 100},    {3, 0, crc},  {4, 0, crc}, {5, 0, 1},     {12, 0, 0}, {9, 0, 0},  {13, 0, 100},
+    };
+    EXPECT_EQ(messages, expected);
 }

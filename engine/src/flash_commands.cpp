@@ -193,7 +193,12 @@ void controllerReset(Link& link)
 
 int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit)
 {
-    link.burst3(scaler::kAddress, bank, 0, 0);
+    return deviceRangeCrc(link, bank, 0, end, rereadLimit);
+}
+
+int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint16_t end, int rereadLimit)
+{
+    link.burst3(scaler::kAddress, bank, static_cast<std::uint8_t>(first >> 8), static_cast<std::uint8_t>(first & 0xFF));
     link.burst3(scaler::kCrcEnd, bank, static_cast<std::uint8_t>(end >> 8), static_cast<std::uint8_t>(end & 0xFF));
     std::uint8_t control = 0;
     if (link.readRegister(scaler::kIspControl, control) != MVX_OK)

@@ -153,6 +153,9 @@ void controllerReset(Link& link);
 // or -1 when it does not finish within `rereadLimit` re-reads of 1 ms (or the
 // link fails).
 int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit = kBankCrcRereads);
+// The same over flash bytes bank:first .. bank:end.
+int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint16_t end,
+                   int rereadLimit = kBankCrcRereads);
 
 // The scaler's IC code (internal register 0x00); false when the read failed.
 bool readIcCode(Link& link, std::uint8_t& code);

@@ -389,4 +389,13 @@ int runEraseOnly(IspContext& ctx)
     return MVX_OK;
 }
 
+std::optional<std::array<std::uint8_t, 3>> writeProtectPinRow(int scalarType, int pinType)
+{
+    const std::span<const PinRow> table = pinTable(scalarType);
+    if (pinType < 0 || static_cast<std::size_t>(pinType) >= table.size())
+        return std::nullopt;
+    const PinRow& row = table[static_cast<std::size_t>(pinType)];
+    return std::array<std::uint8_t, 3>{row.index, row.mux, row.output};
+}
+
 }  // namespace mvx::engine

@@ -8,7 +8,9 @@
 // Leaving ISP mode and the FailureStage after a failure are the caller's.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace mvx::engine {
 
@@ -29,6 +31,10 @@ int protectFlash(IspContext& ctx);
 // enable_protect is 1).  A scaler series or pin outside the tables is not
 // driven (a diagnostic is written instead).
 void setUpWriteProtectPin(IspContext& ctx);
+
+// The write-protect pin table's row for a scaler series and pin: (pin-mux
+// index register, mux value, output register); nullopt outside the tables.
+std::optional<std::array<std::uint8_t, 3>> writeProtectPinRow(int scalarType, int pinType);
 
 enum class EraseReport { Messages, Quiet };
 

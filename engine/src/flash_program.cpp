@@ -58,29 +58,32 @@ int sendPage(IspContext& ctx, const BankImage& image, std::uint8_t page)
                           static_cast<std::uint16_t>(page << 8));
 }
 
-void reportPage(IspContext& ctx, std::uint8_t bank, int page, int pages)
+void reportPage(IspContext& ctx, const PageRun& run, std::uint8_t bank, int page, int pages)
 {
+    if (!run.report)
+        return;
     const int percent = page * 100 / pages;
     ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, percent);
     ctx.progress.overall(ctx.plan.bankPercent(percent));
 }
 
 // Brands 0..3 and 5: page programs of 256 bytes.
-int programPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+int programPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run)
 {
+    const int pages = run.pages;
     Link& link = *ctx.link;
     controllerSetUp(link);
     link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
     if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
         return rc;
-    const int firstPageCrc = crc8Smbus(image.page(0));
+    const int firstPageCrc = crc8Smbus(image.page(run.firstPage));
 
     link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
     link.writeRegister(scaler::kProgramLength, 0xFF);
-    link.burst3(scaler::kAddress, bank, 0, 0);
+    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
     const bool unprotectEachPage = ctx.flashBrand == MVX_BRAND_MXIC && ctx.flashType == 2;
     for (int i = 0; i < pages; ++i) {
-        const auto page = static_cast<std::uint8_t>(i);
+        const auto page = static_cast<std::uint8_t>(run.firstPage + i);
         if (unprotectEachPage)
             if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
                 return rc;
@@ -93,28 +96,32 @@ int programPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, int
         if (const int rc = waitProgramDone(link, kPageProgramWait); rc != MVX_OK)
             return rc;
         // A flash that ignored its unprotect shows here, after one page.
-        if (i == 0 && deviceCrc(link, bank, 0x00FF, kPageCrcRereads) != firstPageCrc)
+        if (i == 0 && run.checkFirstPage &&
+            deviceRangeCrc(link, bank, static_cast<std::uint16_t>(page << 8),
+                           static_cast<std::uint16_t>((page << 8) | 0xFF), kPageCrcRereads) != firstPageCrc)
             return MVX_ERR_WRITE_PROTECTED;
         if (i % 10 == 0)
-            reportPage(ctx, bank, i, pages);
+            reportPage(ctx, run, bank, i, pages);
     }
-    ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, 100);
+    if (run.report)
+        ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, 100);
     const int rc = protectFlash(ctx);
     controllerReset(link);
     return rc;
 }
 
 // SST types 0, 1 and 4: auto-increment mode, one page buffer at a time.
-int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run)
 {
     Link& link = *ctx.link;
+    const int pages = run.pages;
     link.writeRegister(scaler::kIspControl, scaler::kAutoIncrementMode);
     link.writeRegister(scaler::kProgramOpcode, opcode::kSstAutoIncrement);
     link.writeRegister(scaler::kProgramLength, 0xFF);
-    link.burst3(scaler::kAddress, bank, 0, 0);
+    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
     int result = MVX_OK;
     for (int i = 0; i < pages && result == MVX_OK; ++i) {
-        const auto page = static_cast<std::uint8_t>(i);
+        const auto page = static_cast<std::uint8_t>(run.firstPage + i);
         result = waitPageBufferReady(link, kSstPageReadyRereads);
         if (result == MVX_OK)
             result = sendPage(ctx, image, page);
@@ -123,7 +130,7 @@ int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_
             result = waitProgramDone(link, kSstProgramWait);
         }
         if (result == MVX_OK)
-            reportPage(ctx, bank, i, pages);
+            reportPage(ctx, run, bank, i, pages);
     }
     // The write disable ends the flash's auto-increment sequence, also after
     // a failure.
@@ -134,26 +141,27 @@ int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_
 }
 
 // SST types 2 and 3: one byte per program command.
-int programSstBytes(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+int programSstBytes(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run)
 {
     Link& link = *ctx.link;
+    const int pages = run.pages;
     link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
     link.writeRegister(scaler::kProgramLength, 0x00);
     link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
-    link.burst3(scaler::kAddress, bank, 0, 0);
+    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
     for (int i = 0; i < pages; ++i) {
-        for (const std::uint8_t value : image.page(static_cast<std::uint8_t>(i))) {
+        for (const std::uint8_t value : image.page(static_cast<std::uint8_t>(run.firstPage + i))) {
             link.writeRegister(scaler::kDataPort, value);
             link.writeRegister(scaler::kIspControl, scaler::kStartProgram);
             if (const int rc = waitProgramDone(link, kSstProgramWait); rc != MVX_OK)
                 return rc;
         }
-        reportPage(ctx, bank, i, pages);
+        reportPage(ctx, run, bank, i, pages);
     }
     return MVX_OK;
 }
 
-int programSst(IspContext& ctx, const BankImage& image, std::uint8_t bank, int pages)
+int programSst(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run)
 {
     Link& link = *ctx.link;
     // The bank erase before ends with a controller reset; the write enable
@@ -168,16 +176,16 @@ int programSst(IspContext& ctx, const BankImage& image, std::uint8_t bank, int p
     case 0:
     case 1:
     case 4:
-        rc = programSstAutoIncrement(ctx, image, bank, pages);
+        rc = programSstAutoIncrement(ctx, image, bank, run);
         break;
     case 2:
     case 3:
-        rc = programSstBytes(ctx, image, bank, pages);
+        rc = programSstBytes(ctx, image, bank, run);
         break;
     default:
         break;
     }
-    if (rc == MVX_OK)
+    if (rc == MVX_OK && run.report)
         ctx.progress.send(MVX_MSG_PROGRAM_PERCENT, bank, 100);
     return rc;
 }
@@ -193,8 +201,15 @@ int flashPageCount(int programLength)
 
 int programFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength)
 {
-    const int pages = flashPageCount(programLength);
-    if (pages == 0)
+    return programFlashPages(ctx, image, bank, PageRun{0, flashPageCount(programLength), true, true});
+}
+
+int programFlashPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run)
+{
+    // Pages past the bank's last one are not programmed.
+    PageRun pages = run;
+    pages.pages = std::clamp(run.pages, 0, static_cast<int>(BankImage::kPageCount) - run.firstPage);
+    if (pages.pages == 0)
         return MVX_OK;
     if (ctx.flashBrand == MVX_BRAND_SST)
         return programSst(ctx, image, bank, pages);

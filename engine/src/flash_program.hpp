@@ -30,6 +30,19 @@ int flashPageCount(int programLength);
 // write.
 int programFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength);
 
+// A run of pages programmed from the image into the same pages of a bank.
+struct PageRun {
+    std::uint8_t firstPage = 0;   // image page and flash page of the first one
+    int pages = 0;
+    bool report = true;           // message 2 (sub bank) and message 13 as it goes
+    bool checkFirstPage = true;   // the write-protect check after the first page (26)
+};
+
+// Programs image pages firstPage .. firstPage + pages - 1 into the same pages
+// of `bank` as programFlashBank does, with or without its messages and its
+// first-page check.  0, 18, 26 or the transport's code.
+int programFlashPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run);
+
 // Sends message 3 with the image's CRC-8 over programLength bytes, message 4
 // with the device's CRC of the same range and message 5 with the outcome.
 // True when they match.

@@ -5,6 +5,7 @@
 #include "flash_commands.hpp"
 #include "flash_erase.hpp"
 #include "flash_program.hpp"
+#include "hdcp_key.hpp"
 #include "mvx/platform/debug_output.hpp"
 
 namespace mvx::engine {
@@ -28,6 +29,8 @@ private:
     int prepareDevice();
     int programBanks();
     int programBank(int bank);
+    int writeKey();
+    bool hdcpMode() const { return options().enable_hdcp_key_fire == 1; }
     // Leaves ISP mode and returns rc, noting how far the run got.
     int fail(FailureStage stage, int rc);
     const IspOptions& options() const { return ctx_.options.fields; }
@@ -35,6 +38,7 @@ private:
     IspContext& ctx_;
     Link& link_;
     BankImage image_;
+    HdcpKey key_;
 };
 
 int checkArguments(const IspContext& ctx)
@@ -164,6 +168,15 @@ int SerialFlashRun::programBank(int bank)
     return MVX_OK;
 }
 
+int SerialFlashRun::writeKey()
+{
+    const int rc = writeHdcpKey(ctx_, key_);
+    if (rc != MVX_OK)
+        ctx_.failureStage = FailureStage::HdcpKey;
+    leaveSerialFlashIsp(ctx_);
+    return rc;
+}
+
 int SerialFlashRun::programBanks()
 {
     int used = 0;
@@ -186,8 +199,16 @@ int SerialFlashRun::run()
     const IspOptions& o = options();
     ctx_.erasePlan = ErasePlan{o.enable_masserasebeforeauto4flash, o.enable_bankerasebeforeauto4flash,
                                o.bankindex_erasebeforeauto4flash};
-    if (const int rc = loadAllFiles(); rc != MVX_OK)
+    // HDCP-key mode writes no firmware: its key file is what is checked
+    // before the device is touched.
+    if (hdcpMode()) {
+        if (const int rc = loadHdcpKey(ctx_.options, key_); rc != MVX_OK) {
+            ctx_.failureStage = FailureStage::HdcpKey;
+            return rc;
+        }
+    } else if (const int rc = loadAllFiles(); rc != MVX_OK) {
         return rc;
+    }
 
     if (ctx_.libraryMode != 0)
         link_.ops().applySerialFlashSettings();
@@ -206,6 +227,8 @@ int SerialFlashRun::run()
 
     if (const int rc = prepareDevice(); rc >= 0)
         return rc;
+    if (hdcpMode())
+        return writeKey();
 
     if (ctx_.eraseOnly == 1) {
         if (const int rc = runEraseOnly(ctx_); rc != MVX_OK)

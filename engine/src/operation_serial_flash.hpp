@@ -12,13 +12,15 @@ inline constexpr int kHighestFlashBank = 8;
 
 // Runs operation 2 once on a context whose arguments, options copy,
 // progress sink and plan, link (over the opened transport, at the run's
-// slaves) and clock are set up.  HDCP-key mode (option 76) is answered by the
-// caller and never reaches this function.
+// slaves) and clock are set up.
 //
 // Loads and checks every used file, enters ISP mode (identifying the
 // flash), checks the IC code when asked, drives the write-protect pin, then
 // erases (erase only, or the erase plan) and programs and verifies the banks
-// from the highest down, each with its own erase.  Returns 0 or a result
+// from the highest down, each with its own erase.  In HDCP-key mode (option
+// 76) the key file takes the place of the firmware files and the key is
+// written instead of the banks (hdcp_key.hpp); the run then leaves ISP mode
+// and returns the key's result (stage 5 when it failed).  Returns 0 or a result
 // code and leaves ctx.failureStage at how far the run got; a CRC mismatch
 // (stage 4) has erased the whole chip again before the run returns 20.
 // Every failure after entering ISP mode leaves it again, except the two

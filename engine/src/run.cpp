@@ -13,6 +13,7 @@
 #include "mvx/platform/debug_output.hpp"
 #include "mvx/sim/board.hpp"
 #include "operation_mcu.hpp"
+#include "operation_one_to_four.hpp"
 #include "operation_serial_flash.hpp"
 
 namespace mvx::engine {
@@ -79,10 +80,6 @@ int runOperation(IspContext& ctx, const IspArguments& a)
     case MVX_OP_MCU_5312:
         return runMcu(ctx);
     case MVX_OP_SERIAL_FLASH: {
-        if (ctx.options.fields.enable_hdcp_key_fire == 1) {
-            platform::debugOutput("HDCP key mode is not available in this build");
-            return MVX_ERR_OPERATION;
-        }
         int result = runSerialFlash(ctx);
         // A bank that failed its CRC check has been erased again by then; the
         // whole operation runs once more, and the second result stands.
@@ -92,8 +89,7 @@ int runOperation(IspContext& ctx, const IspArguments& a)
         return result;
     }
     default:
-        platform::debugOutput("the 1To4 operations are not available in this build");
-        return MVX_ERR_OPERATION;
+        return runOneToFour(ctx);
     }
 }
 

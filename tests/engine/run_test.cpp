@@ -140,21 +140,6 @@ TEST(IspRun, RejectedSlaveSelectorIsReportedWithTheBox)
     EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: ISP process has failed!"}));
 }
 
-TEST(IspRun, MissingBridgeIsOneMessageAndNoBox)
-{
-    VirtualBoard board;
-    RecordingWindow window;
-    IspOptions options{};
-    Firmware firmware(1);
-    IspArguments a = serialFlashRun(firmware, window, options);
-    a.adapterKind = MVX_ADAPTER_NORVANE_USB;
-    EXPECT_EQ(runIsp(a), MVX_ERR_BRIDGE_MISSING);
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0].code, MVX_MSG_RUN_FAILED);
-    EXPECT_EQ(window.messages[0].value, MVX_ERR_BRIDGE_MISSING);
-    EXPECT_TRUE(window.boxes.empty());
-}
-
 // ---- serial flash end to end ----
 
 TEST(IspRun, SerialFlashRunLeavesTheImageInFlashBinAndPasses)

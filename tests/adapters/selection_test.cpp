@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "adapter_test_support.hpp"
+#include "mvx/sim/ftdi_device.hpp"
 #include "mvx/sim/maker_libraries.hpp"
 #include "mvx/sim/port_io.hpp"
 #include "mvx/sim/scaler.hpp"
+#include "mvx/sim/usb_bridge.hpp"
 #include "mvxisp.h"
 
 using mvx::adapters::AdapterOps;
@@ -267,6 +269,7 @@ TEST(Selection, UsbBridgeCellReportsTheBridgeMissing)
 {
     BoardRun run(cell(0, 0));
     ASSERT_NE(run.ops, nullptr);
+    run.board->usbBridge().setAttached(false);
     EXPECT_EQ(run.ops->open(), MVX_ERR_BRIDGE_MISSING);
     std::uint8_t value = 0xEE;
     EXPECT_EQ(run.writeByte(0x6F, 0x80), MVX_ERR_BRIDGE_MISSING);
@@ -276,10 +279,24 @@ TEST(Selection, UsbBridgeCellReportsTheBridgeMissing)
     EXPECT_EQ(run.board->bus().stats().transactions, 0u);
 }
 
-TEST(Selection, FtdiCellActsAsAnUnopenedDevice)
+TEST(Selection, FtdiLibraryCarriesScalerTrafficOverTheBoardsChip)
+{
+    TransportSettings settings = cell(1, 1);
+    settings.ftdiClock = 13;   // outside 14..200: the chip gets 14
+    BoardRun run(settings);
+    expectScalerTraffic(run);
+    EXPECT_TRUE(run.board->ftdi().isOpen());
+    EXPECT_EQ(run.board->ftdi().clockDivisor(), 14);
+    EXPECT_GT(run.board->ftdi().usbTransfers(), 0u);
+    run.ops->close();
+    EXPECT_FALSE(run.board->ftdi().isOpen());
+}
+
+TEST(Selection, FtdiCellWithoutAChipFailsEveryTransfer)
 {
     BoardRun run(cell(1, 1));
     ASSERT_NE(run.ops, nullptr);
+    run.board->ftdi().setPlugged(false);
     EXPECT_EQ(run.ops->open(), MVX_OK);
     std::uint8_t value = 0;
     EXPECT_EQ(run.writeByte(0x6F, 0x80), MVX_ERR_LIBRARY_WRITE);

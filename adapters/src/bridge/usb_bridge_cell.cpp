@@ -1,39 +1,27 @@
 #include "bridge/usb_bridge_cell.hpp"
 
-#include "mvx/platform/debug_output.hpp"
-#include "mvxisp.h"
+#include "bridge/board_usb_io.hpp"
+#include "bridge/bridge_ids.hpp"
+#include "bridge/libusb_io.hpp"
+#include "bridge/usb_bridge_transport.hpp"
+#include "mvx/platform/registry.hpp"
+#include "mvx/sim/board.hpp"
 
 namespace mvx::adapters {
 
-namespace {
-
-// Until the bridge transport lands, the cell behaves as a machine without a
-// bridge board: opening answers 12, and so does every packet operation (each
-// would try to open the device first).  The bridge has no probe.
-class MissingUsbBridge final : public AdapterOps {
-public:
-    int open() override
-    {
-        platform::debugOutput("USB bridge transport not available");
-        return MVX_ERR_BRIDGE_MISSING;
-    }
-    int write(std::uint8_t, std::uint8_t, const std::uint8_t*, int, PassThrough) override
-    {
-        return MVX_ERR_BRIDGE_MISSING;
-    }
-    int read(std::uint8_t, std::uint8_t, std::uint8_t*, int, PassThrough) override { return MVX_ERR_BRIDGE_MISSING; }
-    int writeBlock(const std::uint8_t*, int, std::uint8_t, std::uint8_t, std::uint16_t) override
-    {
-        return MVX_ERR_BRIDGE_MISSING;
-    }
-    int probeTarget() override { return MVX_OK; }
-};
-
-}  // namespace
-
-std::unique_ptr<AdapterOps> makeUsbBridgeTransport(sim::Board*, platform::Clock&)
+std::unique_ptr<AdapterOps> makeUsbBridgeTransport(sim::Board* board, platform::Clock&)
 {
-    return std::make_unique<MissingUsbBridge>();
+    // The bridge keeps its own time: the board's virtual clock behind the
+    // board's bridge, libusb's transfer time-outs on the machine.
+    std::unique_ptr<UsbIo> io;
+    if (board != nullptr) {
+        const BridgeIds ids;
+        io = std::make_unique<BoardUsbIo>(board->usbBridge(), ids.vendor, ids.product);
+    } else {
+        const BridgeIds ids = readBridgeIds(platform::RegistryStore::openDefault());
+        io = std::make_unique<LibusbIo>(ids.vendor, ids.product);
+    }
+    return std::make_unique<UsbBridgeTransport>(std::move(io));
 }
 
 }  // namespace mvx::adapters

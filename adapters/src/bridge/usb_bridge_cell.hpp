@@ -1,4 +1,6 @@
-// The USB bridge board: kind 0 without library.
+// The USB bridge board: kind 0 without library.  With a virtual board the
+// board's bridge answers; without one the machine's USB is searched for the
+// bridge's vendor:product from the registry store (bridge_ids.hpp).
 #pragma once
 
 #include <memory>

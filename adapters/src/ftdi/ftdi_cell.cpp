@@ -1,44 +1,23 @@
 #include "ftdi/ftdi_cell.hpp"
 
-#include "mvx/platform/debug_output.hpp"
-#include "mvxisp.h"
+#include "ftdi/d2xx.hpp"
+#include "ftdi/ftdi_dispatcher.hpp"
+#include "mvx/sim/board.hpp"
 
 namespace mvx::adapters {
 
-namespace {
-
-// Until the FTDI transport lands, the cell behaves as an FTDI device that
-// could not be opened: opening is not checked by the run (0), every write
-// answers 25 and every read 24.  The FTDI adapter has no probe.
-class UnopenedFtdi final : public AdapterOps {
-public:
-    int open() override
-    {
-        platform::debugOutput("Open fail");
-        return MVX_OK;
-    }
-    int write(std::uint8_t, std::uint8_t, const std::uint8_t*, int, PassThrough) override
-    {
-        platform::debugOutput("debug write fail");
-        return MVX_ERR_LIBRARY_WRITE;
-    }
-    int read(std::uint8_t, std::uint8_t, std::uint8_t*, int, PassThrough) override
-    {
-        platform::debugOutput("debug Read fail");
-        return MVX_ERR_LIBRARY_READ;
-    }
-    int writeBlock(const std::uint8_t*, int, std::uint8_t, std::uint8_t, std::uint16_t) override
-    {
-        return MVX_ERR_LIBRARY_WRITE;
-    }
-    int probeTarget() override { return MVX_OK; }
-};
-
-}  // namespace
-
-std::unique_ptr<AdapterOps> makeFtdiTransport(int, sim::Board*, platform::Clock&)
+// With a board the driver calls reach its FTDI chip and the waits sleep on
+// its virtual clock; without one they reach the machine's driver and the
+// microsecond waits spin.
+std::unique_ptr<AdapterOps> makeFtdiTransport(int clockDivisor, sim::Board* board, platform::Clock& clock)
 {
-    return std::make_unique<UnopenedFtdi>();
+    if (board != nullptr) {
+        sim::VirtualFtdiDevice* device = &board->ftdi();
+        return std::make_unique<FtdiDispatcher>([device] { return makeBoardD2xx(*device); }, clockDivisor, clock,
+                                                TFtdiIIC_Base::Delays::Sleep);
+    }
+    return std::make_unique<FtdiDispatcher>([] { return loadSystemD2xx(); }, clockDivisor, clock,
+                                            TFtdiIIC_Base::Delays::Spin);
 }
 
 }  // namespace mvx::adapters

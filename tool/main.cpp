@@ -1,11 +1,9 @@
 #include <QApplication>
 
-#include "app/main_dialog.hpp"
+#include "app/tool_main.hpp"
 
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
-    mvx::tool::MainDialog dialog;
-    dialog.exec();
-    return 0;
+    return mvx::tool::runTool(argc, argv);
 }

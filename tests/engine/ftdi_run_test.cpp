@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "run.hpp"
-#include "scaler_driver.hpp"
-#include "temp_folder.hpp"
+#include "run_fixtures.hpp"
 
 using mvx::engine::IspArguments;
 using mvx::engine::runIsp;
@@ -20,60 +19,12 @@ using mvx::test::writeWholeFile;
 
 namespace {
 
-struct Window {
-    std::vector<int> codes;
-    std::vector<long> values;
-    std::vector<std::string> boxes;
-    MvxWindow window{this, &Window::send, &Window::box};
+using Window = mvx::test::RecordingWindow;
+using Firmware = mvx::test::FirmwareFiles;
 
-    static intptr_t send(void* self, uint32_t message, uintptr_t wParam, intptr_t lParam)
-    {
-        if (message == WM_ISP_PROGRESS) {
-            static_cast<Window*>(self)->codes.push_back(MVX_PROGRESS_CODE(wParam));
-            static_cast<Window*>(self)->values.push_back(static_cast<long>(lParam));
-        }
-        return 0;
-    }
-    static int box(void* self, const char* text, const char*, uint32_t)
-    {
-        static_cast<Window*>(self)->boxes.emplace_back(text);
-        return MVX_IDOK;
-    }
-    int count(int code) const
-    {
-        int n = 0;
-        for (int c : codes)
-            n += c == code ? 1 : 0;
-        return n;
-    }
-};
-
-struct Board {
-    explicit Board(const std::string& ini = "") { writeWholeFile(folder.file("board.ini"), ini); }
-    std::string file(const char* name) const { return mvx::test::readWholeFile(folder.file(name)); }
-    TempFolder folder;
-    ScopedEnv env{"MVX_VIRTUAL_BOARD", folder.path().c_str()};
-};
-
-struct Firmware {
-    explicit Firmware(std::initializer_list<std::size_t> sizes)
-    {
-        table.resize(MVX_FILE_TABLE_SIZE);
-        std::size_t bank = 0;
-        for (std::size_t size : sizes) {
-            auto data = mvx::test::firmwarePattern(size, static_cast<unsigned>(bank + 31));
-            const std::string path = folder.file("bank" + std::to_string(bank) + ".bin");
-            writeWholeFile(path, std::string(data.begin(), data.end()));
-            image.insert(image.end(), data.begin(), data.end());
-            table[bank].inUse = 1;
-            table[bank].format = MVX_FORMAT_BINARY;
-            std::strcpy(table[bank].path, path.c_str());
-            ++bank;
-        }
-    }
-    TempFolder folder;
-    std::vector<FileTableEntry> table;
-    std::vector<std::uint8_t> image;
+struct Board : mvx::test::BoardFolder {
+    using BoardFolder::BoardFolder;
+    std::string file(const char* name) const { return contents(name); }
 };
 
 IspArguments ftdiRun(int operation, const Firmware& firmware, const Window& window, const IspOptions& options)

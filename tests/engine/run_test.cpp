@@ -10,8 +10,7 @@
 
 #include "mvx/sim/board.hpp"
 #include "mvx/sim/spi_flash.hpp"
-#include "scaler_driver.hpp"
-#include "temp_folder.hpp"
+#include "run_fixtures.hpp"
 
 using mvx::engine::FileInfoArguments;
 using mvx::engine::getFileInfo;
@@ -23,69 +22,10 @@ using mvx::test::writeWholeFile;
 
 namespace {
 
-struct Message {
-    int code;
-    int sub;
-    long value;
-};
-
-// An owner window that records what the engine sends and answers boxes.
-struct RecordingWindow {
-    std::vector<Message> messages;
-    std::vector<std::string> boxes;
-    MvxWindow window{this, &RecordingWindow::send, &RecordingWindow::box};
-
-    static intptr_t send(void* self, uint32_t message, uintptr_t wParam, intptr_t lParam)
-    {
-        if (message == WM_ISP_PROGRESS)
-            static_cast<RecordingWindow*>(self)->messages.push_back(
-                {MVX_PROGRESS_CODE(wParam), MVX_PROGRESS_SUB(wParam), static_cast<long>(lParam)});
-        return 0;
-    }
-    static int box(void* self, const char* text, const char* caption, uint32_t)
-    {
-        static_cast<RecordingWindow*>(self)->boxes.push_back(std::string(caption) + ": " + text);
-        return MVX_IDOK;
-    }
-    int count(int code) const
-    {
-        int n = 0;
-        for (const Message& m : messages)
-            n += m.code == code ? 1 : 0;
-        return n;
-    }
-};
-
-// A board folder with a board.ini, named by MVX_VIRTUAL_BOARD for the test.
-struct VirtualBoard {
-    explicit VirtualBoard(const std::string& ini = "")
-    {
-        writeWholeFile(folder.file("board.ini"), ini);
-    }
-    std::string flash() const { return mvx::test::readWholeFile(folder.file("flash.bin")); }
-    TempFolder folder;
-    ScopedEnv env{"MVX_VIRTUAL_BOARD", folder.path().c_str()};
-};
-
-// Firmware files for the first `banks` banks and the table that names them.
-struct Firmware {
-    explicit Firmware(int banks, std::size_t bytesPerBank = 65536)
-    {
-        table.resize(MVX_FILE_TABLE_SIZE);
-        for (int bank = 0; bank < banks; ++bank) {
-            auto data = mvx::test::firmwarePattern(bytesPerBank, static_cast<unsigned>(bank + 1));
-            const std::string path = folder.file("bank" + std::to_string(bank) + ".bin");
-            writeWholeFile(path, std::string(data.begin(), data.end()));
-            images.push_back(data);
-            table[static_cast<std::size_t>(bank)].inUse = 1;
-            table[static_cast<std::size_t>(bank)].format = MVX_FORMAT_BINARY;
-            std::strcpy(table[static_cast<std::size_t>(bank)].path, path.c_str());
-        }
-    }
-    TempFolder folder;
-    std::vector<FileTableEntry> table;
-    std::vector<std::vector<std::uint8_t>> images;
-};
+using mvx::test::BoardFolder;
+using mvx::test::RecordingWindow;
+using Firmware = mvx::test::FirmwareFiles;
+using VirtualBoard = BoardFolder;
 
 IspArguments serialFlashRun(const Firmware& firmware, const RecordingWindow& window, const IspOptions& options)
 {
@@ -125,7 +65,7 @@ TEST(IspRun, RejectedSlaveSelectorIsReportedWithTheBox)
     VirtualBoard board("[board]\ntarget=5312\n");
     RecordingWindow window;
     IspOptions options{};
-    Firmware firmware(1);
+    Firmware firmware({65536});
     IspArguments a;
     a.adapterKind = MVX_ADAPTER_NORVANE_IIC;
     a.operation = MVX_OP_MCU_5312;
@@ -137,7 +77,8 @@ TEST(IspRun, RejectedSlaveSelectorIsReportedWithTheBox)
     ASSERT_EQ(window.messages.size(), 1u);
     EXPECT_EQ(window.messages[0].code, MVX_MSG_RUN_FAILED);
     EXPECT_EQ(window.messages[0].value, MVX_ERR_SLAVE_SELECTOR);
-    EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: ISP process has failed!"}));
+    EXPECT_EQ(window.boxes, (std::vector<std::string>{"ISP process has failed!"}));
+    EXPECT_EQ(window.captions, (std::vector<std::string>{"Error"}));
 }
 
 // ---- serial flash end to end ----
@@ -147,12 +88,12 @@ TEST(IspRun, SerialFlashRunLeavesTheImageInFlashBinAndPasses)
     VirtualBoard board;
     RecordingWindow window;
     IspOptions options{};
-    Firmware firmware(3);
+    Firmware firmware({65536, 65536, 65536});
     EXPECT_EQ(runIsp(serialFlashRun(firmware, window, options)), MVX_OK);
     const std::string flash = board.flash();
     ASSERT_EQ(flash.size(), 512u * 1024u);
     for (int bank = 0; bank < 3; ++bank)
-        EXPECT_EQ(0, std::memcmp(flash.data() + bank * 65536, firmware.images[static_cast<std::size_t>(bank)].data(), 65536))
+        EXPECT_EQ(0, std::memcmp(flash.data() + bank * 65536, firmware.banks[static_cast<std::size_t>(bank)].data(), 65536))
             << bank;
     EXPECT_EQ(window.count(MVX_MSG_RUN_PASSED), 1);
     EXPECT_EQ(window.count(MVX_MSG_RUN_FAILED), 0);
@@ -167,9 +108,9 @@ TEST(IspRun, OneWrongCrcIsHealedByTheRetry)
     VirtualBoard board("[faults]\ncrc_mismatch_once=1\n");
     RecordingWindow window;
     IspOptions options{};
-    Firmware firmware(1);
+    Firmware firmware({65536});
     EXPECT_EQ(runIsp(serialFlashRun(firmware, window, options)), MVX_OK);
-    EXPECT_EQ(0, std::memcmp(board.flash().data(), firmware.images[0].data(), 65536));
+    EXPECT_EQ(0, std::memcmp(board.flash().data(), firmware.banks[0].data(), 65536));
     // Two complete runs of messages: the first ends in a mismatch.
     EXPECT_EQ(window.count(MVX_MSG_FLASH_IDENTIFIED), 2);
     EXPECT_EQ(window.count(MVX_MSG_RUN_PASSED), 1);
@@ -182,7 +123,7 @@ TEST(IspRun, RepeatTestModeNeitherRetriesNorShowsTheBox)
     RecordingWindow window;
     IspOptions options{};
     options.enable_isprepeattest = 1;
-    Firmware firmware(1);
+    Firmware firmware({65536});
     EXPECT_EQ(runIsp(serialFlashRun(firmware, window, options)), MVX_ERR_CRC_MISMATCH);
     EXPECT_EQ(window.count(MVX_MSG_FLASH_IDENTIFIED), 1);
     EXPECT_TRUE(window.boxes.empty());
@@ -196,9 +137,9 @@ TEST(IspRun, DeadLinkFailsToEnterIspModeWithItsBoxText)
     VirtualBoard board("[board]\nlink=dead\n");
     RecordingWindow window;
     IspOptions options{};
-    Firmware firmware(1);
+    Firmware firmware({65536});
     EXPECT_EQ(runIsp(serialFlashRun(firmware, window, options)), MVX_ERR_ISP_MODE);
-    EXPECT_EQ(window.boxes, (std::vector<std::string>{"Error: ISP process has failed!\r\r\n Into ISP mode Fail!!"}));
+    EXPECT_EQ(window.boxes, (std::vector<std::string>{"ISP process has failed!\r\r\n Into ISP mode Fail!!"}));
 }
 
 TEST(IspRun, ABadBoardFolderIsAFailedRunNotACrash)
@@ -206,7 +147,7 @@ TEST(IspRun, ABadBoardFolderIsAFailedRunNotACrash)
     VirtualBoard board("[board]\nflash=NoSuchPart\n");
     RecordingWindow window;
     IspOptions options{};
-    Firmware firmware(1);
+    Firmware firmware({65536});
     EXPECT_EQ(runIsp(serialFlashRun(firmware, window, options)), MVX_ERR_ISP_MODE);
     EXPECT_EQ(window.count(MVX_MSG_RUN_FAILED), 1);
 }
@@ -215,7 +156,7 @@ TEST(IspRun, ABadBoardFolderIsAFailedRunNotACrash)
 
 TEST(FileInfo, ReportsLengthsChecksumAndCrcOfABank)
 {
-    Firmware firmware(1, 300);
+    Firmware firmware({300});
     int data = 0, program = 0, checksum = 0, crc = 0;
     FileInfoArguments a{firmware.table[0].path, MVX_FORMAT_BINARY, 0, MVX_OP_SERIAL_FLASH, 0, 0,
                         &data, &program, &checksum, &crc, nullptr, 0, 0};
@@ -224,11 +165,11 @@ TEST(FileInfo, ReportsLengthsChecksumAndCrcOfABank)
     EXPECT_EQ(program, 300);
     int sum = 0;
     for (std::size_t i = 0; i < 300; ++i)
-        sum += firmware.images[0][i];
+        sum += firmware.banks[0][i];
     for (std::size_t i = 300; i < 65536; ++i)
         sum += 0xFF;
     EXPECT_EQ(checksum, sum % 65536);
-    EXPECT_EQ(crc, mvx::test::referenceCrc8(std::span(firmware.images[0]).first(300)));
+    EXPECT_EQ(crc, mvx::test::referenceCrc8(std::span(firmware.banks[0]).first(300)));
 }
 
 TEST(FileInfo, BadArgumentsLeaveTheOutputsAlone)
@@ -249,7 +190,7 @@ TEST(FileInfo, BadArgumentsLeaveTheOutputsAlone)
 
 TEST(FileInfo, SlotCodesReportTheCrcOfBlankBytes)
 {
-    Firmware firmware(1, 4096);
+    Firmware firmware({4096});
     int data = 0, program = 0, checksum = 0, crc = 0;
     // Bank code 22 of operation 5 is a writer slot: its image is not kept in
     // the bank image, so the CRC is that of L bytes of 0xFF.
@@ -276,28 +217,6 @@ const TransportRow kTransports[] = {
     {"Norvane IIC library", MVX_ADAPTER_NORVANE_IIC, 1},
 };
 
-// Firmware with banks of the given sizes.
-struct SizedFirmware {
-    explicit SizedFirmware(std::initializer_list<std::size_t> sizes)
-    {
-        table.resize(MVX_FILE_TABLE_SIZE);
-        std::size_t bank = 0;
-        for (std::size_t size : sizes) {
-            auto data = mvx::test::firmwarePattern(size, static_cast<unsigned>(bank + 11));
-            const std::string path = folder.file("bank" + std::to_string(bank) + ".bin");
-            writeWholeFile(path, std::string(data.begin(), data.end()));
-            image.insert(image.end(), data.begin(), data.end());
-            table[bank].inUse = 1;
-            table[bank].format = MVX_FORMAT_BINARY;
-            std::strcpy(table[bank].path, path.c_str());
-            ++bank;
-        }
-    }
-    TempFolder folder;
-    std::vector<FileTableEntry> table;
-    std::vector<std::uint8_t> image;   // the banks one after the other
-};
-
 }  // namespace
 
 class EveryTransport : public testing::TestWithParam<TransportRow> {};
@@ -308,7 +227,7 @@ TEST_P(EveryTransport, WholeSerialFlashIsWrittenByteForByte)
     VirtualBoard board;
     RecordingWindow window;
     IspOptions options{};
-    SizedFirmware firmware({65536, 65536, 65536, 65536, 65536, 65536, 65536, 65536});
+    Firmware firmware({65536, 65536, 65536, 65536, 65536, 65536, 65536, 65536});
     IspArguments a;
     a.adapterKind = row.adapterKind;
     a.libraryMode = row.libraryMode;
@@ -337,7 +256,7 @@ TEST_P(EveryTransport, BothMcuTypesAreWrittenByteForByte)
         VirtualBoard board(std::string("[board]\ntarget=") + mcu.target + "\n");
         RecordingWindow window;
         IspOptions options{};
-        SizedFirmware firmware(mcu.banks);
+        Firmware firmware(mcu.banks);
         IspArguments a;
         a.adapterKind = row.adapterKind;
         a.libraryMode = row.libraryMode;
@@ -346,7 +265,7 @@ TEST_P(EveryTransport, BothMcuTypesAreWrittenByteForByte)
         a.ownerWindow = &window.window;
         a.options = &options;
         ASSERT_EQ(runIsp(a), MVX_OK) << row.name << " " << mcu.target;
-        const std::string chip = mvx::test::readWholeFile(board.folder.file("mcu.bin"));
+        const std::string chip = mvx::test::readWholeFile(board.path("mcu.bin"));
         ASSERT_EQ(chip.size(), firmware.image.size()) << mcu.target;
         EXPECT_EQ(0, std::memcmp(chip.data(), firmware.image.data(), chip.size())) << row.name << " " << mcu.target;
         EXPECT_EQ(window.count(MVX_MSG_RUN_PASSED), 1);

@@ -1,0 +1,35 @@
+// mvxisp: the command-line front end of the MVXISP engine.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.hpp"
+#include "job.hpp"
+#include "mvx/platform/paths.hpp"
+
+int main(int argc, char** argv)
+{
+    try {
+        std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+        mvx::cli::CliEnvironment environment;
+        environment.programPath = mvx::platform::currentProgramPath();
+        if (environment.programPath.empty() && argc > 0)
+            environment.programPath = argv[0];
+        environment.out = &std::cout;
+        environment.err = &std::cerr;
+        environment.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+        winsize size{};
+        if (environment.stderrIsTerminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+            environment.terminalColumns = size.ws_col;
+        return mvx::cli::runCli(args, environment);
+    } catch (const std::exception& error) {
+        std::cerr << "mvxisp: internal error: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "mvxisp: internal error\n";
+    }
+    return mvx::cli::kStatusInternal;
+}

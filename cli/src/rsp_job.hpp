@@ -1,0 +1,69 @@
+// "mvxisp run JOB.rsp": an exported ISP file run as the Assembly ISP page
+// runs it.  The job (mode, options and images) comes from the file; the
+// station's own settings (flash protect pin, sector erase, flash auto-detect,
+// the 1To4 delays) from the work folder's settings file, as on the page.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "job.hpp"
+#include "mvxisp.h"
+#include "shell/settings_store.hpp"
+
+namespace mvx::cli {
+
+// One of the four bank images of a job.
+struct JobImage {
+    std::string name;          // as the job names it
+    std::string path;          // the unpacked file; empty when the job holds none
+    bool selected = false;     // its filecheck bit
+    int format = MVX_FORMAT_HEX;
+    // mvxGetFileInfo's numbers, when asked
+    int result = -1;
+    int dataLength = 0;
+    int programLength = 0;
+    int checksum = 0;
+    int crc = 0;
+};
+
+struct RspJob {
+    std::string path;                 // the ISP file
+    int storedMode = 0;               // "mcu" as the file has it
+    int mode = 0;                     // after --targets
+    tool::ModeOptions options;        // the job's options, with the defaults of mode's column
+    std::array<JobImage, 4> images;
+    tool::AssemblySettings station;   // from the work folder's settings file
+};
+
+struct RspLoad {
+    RspJob job;
+    int status = 0;
+    std::string error;
+};
+
+// Unpacks path into folder (which must exist and is emptied first) and reads
+// the job.  targets (--targets 1 or 4) turns the job into its one-target or
+// 1To4 form; without it the job runs in the mode it was exported in.
+// stationSettings is the settings file the station options come from.
+RspLoad loadRspJob(const std::string& path, const std::string& folder, std::optional<int> targets,
+                   const std::string& stationSettings);
+
+// Asks the engine for each selected image's lengths, checksum and CRC, as
+// the page does when it loads a job; a partial-erase length that does not
+// fit (result 9) raises the job's erase size to the image, once.
+void readImageInfo(RspJob& job, MvxGetFileInfoFn getFileInfo);
+
+// The mvxISP call of the job: the page's 17 arguments, and the overrides of
+// the command line (--interface, --library-mode, --bus, --slave-address,
+// --ld).  ldFolder holds the station's stored LD copies ("5310file1" ...),
+// used for a 1To4 job when --ld is not given.
+Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::string& ldFolder);
+
+// The job as the page's read-only fields show it, one line each.
+std::vector<std::string> describeJob(const RspJob& job);
+
+}  // namespace mvx::cli

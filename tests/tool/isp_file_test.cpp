@@ -234,6 +234,7 @@ TEST_F(IspFiles, ExportedJobUnpacksUnderItsFileNames)
     EXPECT_EQ(ispfileEntries(), (std::vector<std::string>{"ISP__PSI.ini", "boot.hex", "data.hex"}));
     EXPECT_EQ(readWholeFile(ispfile("boot.hex")), "image 1");
     EXPECT_EQ(readWholeFile(ispfile("data.hex")), "image 3");
+    EXPECT_EQ(result.images, (std::vector<std::string>{ispfile("boot.hex"), "", ispfile("data.hex"), ""}));
 }
 
 TEST_F(IspFiles, BinaryImageIsWrittenEvenWhenEmpty)
@@ -243,6 +244,7 @@ TEST_F(IspFiles, BinaryImageIsWrittenEvenWhenEmpty)
     EXPECT_EQ(result.ispfiletype, 1);
     EXPECT_TRUE(fs::is_regular_file(ispfile("panel.bin")));
     EXPECT_EQ(fs::file_size(ispfile("panel.bin")), 0u);
+    EXPECT_EQ(result.images, std::vector<std::string>{""}) << "an empty chunk is an absent image";
 }
 
 TEST_F(IspFiles, BinaryJobWithoutImageOrNameLoads)
@@ -295,10 +297,13 @@ TEST_F(IspFiles, HostileNamesAreRefusedAndNothingIsWrittenOutside)
     const std::vector<std::string> names{
         "../escaped.hex", "../../escaped.hex", "sub/inner.hex", outside, "..", ".", "a\\b.hex", "ISP__PSI.ini"};
     for (const std::string& name : names) {
-        const auto result = unpack(rsp("[Setting]\nmcu=0\n[Saved_HEX]\nhexfile1=ok.hex\nhexfile2=" + name + "\n",
-                                       {"good", "evil", "", ""}));
-        EXPECT_FALSE(result.ok) << name;
-        EXPECT_TRUE(ispfileEntries().empty()) << name;
+        // Refused also without data: the name alone would lead out of the job.
+        for (const std::string chunk : {"evil", ""}) {
+            const auto result = unpack(rsp("[Setting]\nmcu=0\n[Saved_HEX]\nhexfile1=ok.hex\nhexfile2=" + name + "\n",
+                                           {"good", chunk, "", ""}));
+            EXPECT_FALSE(result.ok) << name << " " << chunk;
+            EXPECT_TRUE(ispfileEntries().empty()) << name << " " << chunk;
+        }
     }
     EXPECT_FALSE(fs::exists(outside));
     EXPECT_FALSE(fs::exists(where().workFile("escaped.hex")));

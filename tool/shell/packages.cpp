@@ -380,20 +380,25 @@ UnpackedIspFile unpackIspFile(const std::string& path, const std::string& ispfil
 
     std::set<std::string> names;
     for (Member& member : members) {
+        // A hostile name is refused even when its chunk is empty: a reader
+        // that joined it to a folder would open a file outside the job.
+        if (!member.name.empty() && !isPlainMemberName(member.name))
+            return refuse("the ISP file names an image '" + member.name +
+                          "', which is not a plain file name (no folder, no '..', not " +
+                          std::string(kSettingsMember) + ")");
         if (member.data.empty() && (!member.writeWhenEmpty || member.name.empty()))
             continue;
         member.written = true;
         if (!isPlainMemberName(member.name))
-            return refuse("the ISP file names an image '" + member.name +
-                          "', which is not a plain file name");
+            return refuse("the ISP file holds image data without a file name");
         if (!names.insert(member.name).second)
             return refuse("the ISP file names the image '" + member.name + "' twice");
     }
     for (const Member& member : members) {
-        if (!member.written)
-            continue;
-        if (!writeFileBytes(joinPath(ispfileFolder, member.name), member.data, &error))
+        const std::string memberPath = joinPath(ispfileFolder, member.name);
+        if (member.written && !writeFileBytes(memberPath, member.data, &error))
             return refuse(error);
+        result.images.push_back(member.data.empty() ? std::string() : memberPath);
     }
     result.ok = true;
     return result;

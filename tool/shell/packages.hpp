@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "shell/locations.hpp"
 #include "shell/settings_store.hpp"
@@ -105,13 +106,19 @@ struct UnpackedIspFile {
     std::string error;   // why a file was refused
     int mcu = 0;
     int ispfiletype = 0;
+    // The job's images in chunk order (four for a hex job, one for a binary
+    // job): the file the unpack wrote into the ispfile folder, or empty when
+    // the chunk is empty and the image is absent.  These are the only image
+    // files a job may use; its names are never joined to a folder again.
+    std::vector<std::string> images;
 };
 
 // Empties the ispfile folder and unpacks the exported file into it: the
 // settings as "ISP__PSI.ini" and each image under the name its settings give.
-// Member names must be plain file names (no folder, no "..", not the
-// settings file, no repeats); a malformed, truncated or hostile file is
-// refused and the ispfile folder is left empty.
+// Image names must be plain file names (no folder, no "..", not the settings
+// file), also those of empty chunks, and the written ones must not repeat; a
+// malformed, truncated or hostile file is refused and the ispfile folder is
+// left empty.
 UnpackedIspFile unpackIspFile(const std::string& path, const std::string& ispfileFolder);
 
 // The Export ISP File command: asks for the file (confirming an overwrite:

@@ -75,6 +75,7 @@ TEST_F(StandIns, AssemblyPageCarriesTheToolTitleAndSwitchesToTheOtherPage)
     EXPECT_EQ(page.objectName(), "assemblyPage");
     EXPECT_EQ(page.windowTitle().toStdString(), title);
     EXPECT_EQ(mirroredWindowTitle(where().registryPath), title);
+    EXPECT_EQ(page.findChild<QLabel*>("virtualBoardBanner"), nullptr);
     EXPECT_TRUE(boundWhileOpen);
     EXPECT_FALSE(engine.entryPoints().bound()) << "the page frees the engine when it closes";
     EXPECT_TRUE(ui.messages.empty());
@@ -102,6 +103,24 @@ TEST_F(StandIns, CustomerPageTakesTheOperatorsTitleAndItsViewMode)
     EXPECT_EQ(page.windowTitle().toStdString(), title);
     EXPECT_EQ(mirroredWindowTitle(where().registryPath), title);
     EXPECT_TRUE(page.findChild<QLabel*>("pageDescription")->text().contains("full view"));
+}
+
+TEST_F(StandIns, VirtualBoardIsNamedInTheTitleAndAVisibleBanner)
+{
+    ShellLocations onBoard = where();
+    onBoard.virtualBoard = virtualBoardNotice("/boards/line7", nullptr);
+    for (const PageKind kind : {PageKind::Assembly, PageKind::Customer}) {
+        StandInPage page(kind, onBoard, engine, 1);
+        bool bannerShown = false;
+        runPage(page, [&] {
+            const auto* banner = page.findChild<QLabel*>("virtualBoardBanner");
+            bannerShown = banner != nullptr && banner->isVisible() &&
+                          banner->text() == "VIRTUAL BOARD /boards/line7: no hardware is touched";
+            page.reject();
+        });
+        EXPECT_TRUE(bannerShown);
+        EXPECT_TRUE(page.windowTitle().endsWith(" [VIRTUAL BOARD /boards/line7]")) << page.windowTitle().toStdString();
+    }
 }
 
 TEST_F(StandIns, PageWithoutEngineSaysLoadDllFailedAndStillOpens)

@@ -8,6 +8,7 @@
 #include <QWindowStateChangeEvent>
 #include <cstdlib>
 
+#include "app/virtual_board_banner.hpp"
 #include "mvx/platform/debug_output.hpp"
 #include "shell/option_records.hpp"
 #include "shell/settings_store.hpp"
@@ -29,12 +30,16 @@ StandInPage::StandInPage(PageKind kind, const ShellLocations& where, EngineBindi
         const auto settings = loadCustomerSettings(where_.settingsPath(), where_.programFolder());
         title = std::string(textOf(settings.advanced.user_title));
     }
-    const QString windowText = QString::fromStdString(titleWithProgramDate(title, where_.programPath));
+    std::string fullTitle = titleWithProgramDate(title, where_.programPath);
+    if (where_.virtualBoard)
+        fullTitle += where_.virtualBoard->titleSuffix();
+    const QString windowText = QString::fromStdString(fullTitle);
     setWindowTitle(windowText);
     if (auto error = mirrorWindowTitle(where_.registryPath, windowText.toStdString()))
         platform::debugOutput(error->message);
 
     auto* layout = new QVBoxLayout(this);
+    VirtualBoardBanner::addTo(*layout, where_.virtualBoard, this);
     QString description = customer ? QString("Customer ISP Page, %1 view").arg(viewMode_ == 1 ? "compact" : "full")
                                    : QString("Assembly ISP Page");
     description += engineBound() ? "\nengine loaded" : "\nengine not loaded";

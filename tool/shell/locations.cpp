@@ -15,6 +15,7 @@ ShellLocations ShellLocations::fromSystem()
     where.workFolder = platform::workFolder();
     where.ispfileFolder = platform::ispfileFolder();
     where.registryPath = platform::RegistryStore::defaultPath();
+    where.virtualBoard = virtualBoardNotice();
     return where;
 }
 

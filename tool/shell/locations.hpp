@@ -7,9 +7,12 @@
 // copy of the program.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "shell/virtual_board.hpp"
 
 namespace mvx::tool {
 
@@ -27,8 +30,10 @@ struct ShellLocations {
     std::string workFolder;     // <program files>/Norvane/ISP Tool
     std::string ispfileFolder;  // <work folder>/ispfile
     std::string registryPath;   // the registry store
+    std::optional<VirtualBoardNotice> virtualBoard;   // set: no hardware is touched
 
-    // The running process's locations (platform paths and registry store).
+    // The running process's locations (platform paths, registry store and
+    // virtual board).
     static ShellLocations fromSystem();
     // The locations of a program at programPath whose program-files folder
     // is programFiles (tests build scratch installations with this).

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 
@@ -58,13 +59,16 @@ public:
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-    bool pending() const
+    // The interrupt waiting to be taken (SIGINT, SIGTERM or SIGHUP), or 0.
+    int pending() const
     {
         sigset_t waiting;
         if (!blocked_ || sigpending(&waiting) != 0)
-            return false;
-        return sigismember(&waiting, SIGINT) == 1 || sigismember(&waiting, SIGTERM) == 1 ||
-               sigismember(&waiting, SIGHUP) == 1;
+            return 0;
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&waiting, signal) == 1)
+                return signal;
+        return 0;
     }
     // Takes the pending interrupts, so that they do not end the program
     // before it has reported.
@@ -124,35 +128,72 @@ public:
     {
     }
 
+    // The first line of a command that may reach a board.
+    void start()
+    {
+        if (const auto* board = virtualBoard())
+            reporter_.warning(board->text());
+    }
+
     // A failure of the program itself: one line, and the result object.
     int fail(int status, const std::string& message, bool hint = false)
     {
         std::string line = message;
         if (hint)
             line += " (see 'mvxisp " + command_ + " --help')";
-        reporter_.error(line);
-        JsonObject object = resultObject(status);
+        std::string logError;
+        const bool logged = reporter_.closeLogFile("mvxisp: " + lastLine(line), &logError);
+        if (!logged) {
+            reporter_.error(line);
+            line = logError;
+            status = kStatusCannotCreate;
+        }
+        reporter_.error(lastLine(line));
+        JsonObject object = resultObject(status, statusMeaning(status));
         object.add("error", message);
+        if (!logged)
+            object.add("log_error", logError);
         reporter_.json(object);
         return status;
     }
 
-    // The end of a command: the result's meaning in one line and the result object.
-    int finish(int status, JsonObject object)
+    // The end of a command: the result's meaning in one line and the result
+    // object (with details).  A log file that could not be written turns
+    // the status into 73, whatever the run did.
+    int finish(int status, std::string meaning, const std::function<void(JsonObject&)>& details = {})
     {
-        reporter_.resultLine("Result " + std::to_string(status) + ": " + statusMeaning(status), status != 0);
+        std::string line = "Result " + std::to_string(status) + ": " + meaning;
+        std::string logError;
+        const bool logged = reporter_.closeLogFile(lastLine(line), &logError);
+        if (!logged) {
+            reporter_.error(logError + " (the run itself: " + line + ")");
+            status = kStatusCannotCreate;
+            meaning = statusMeaning(status);
+            line = "Result " + std::to_string(status) + ": " + meaning;
+        }
+        if (virtualBoard())
+            reporter_.warning(lastLine(line));
+        else
+            reporter_.resultLine(line, status != 0);
+        JsonObject object = resultObject(status, meaning);
+        if (details)
+            details(object);
+        if (!logged)
+            object.add("log_error", logError);
         reporter_.json(object);
         return status;
     }
 
-    JsonObject resultObject(int status) const
+    JsonObject resultObject(int status, const std::string& meaning) const
     {
         JsonObject object;
         object.add("type", "result")
             .add("command", command_)
             .add("status", status)
-            .add("meaning", statusMeaning(status))
+            .add("meaning", meaning)
             .add("passed", status == 0);
+        if (const auto* board = virtualBoard())
+            object.add("virtual_board", board->folder);
         return object;
     }
 
@@ -179,6 +220,22 @@ public:
     Reporter& reporter() { return reporter_; }
 
 private:
+    // The virtual board, when the command can reach one: buses lists and
+    // probes the machine's real buses whatever the variables say.
+    const tool::VirtualBoardNotice* virtualBoard() const
+    {
+        if (command_ == "buses" || !environment_.virtualBoard)
+            return nullptr;
+        return &*environment_.virtualBoard;
+    }
+    // A last line, followed by the virtual board's notice when there is one.
+    std::string lastLine(std::string line) const
+    {
+        if (const auto* board = virtualBoard())
+            line += " [" + board->text() + "]";
+        return line;
+    }
+
     std::string command_;
     const CliEnvironment& environment_;
     Reporter& reporter_;
@@ -231,6 +288,7 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
     int done = 0;
     std::optional<std::int32_t> icCode;
     bool interrupted = false;
+    int interruptedBy = 0;
     for (int run = 1; run <= plan.runs; ++run) {
         if (plan.runs > 1)
             reporter_.note("Run " + std::to_string(run) + " of " + std::to_string(plan.runs));
@@ -252,13 +310,17 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
         if (assemblyJob && (result == MVX_ERR_BRIDGE_MISSING || result == MVX_ERR_ISP_MODE ||
                             result == MVX_ERR_TIMEOUT))
             reporter_.note("MCU Link Error!");
-        if (interrupts.pending()) {
+        if (const int signal = interrupts.pending()) {
             interrupted = run < plan.runs || plan.runs == 1;
+            interruptedBy = signal;
             break;
         }
     }
     interrupts.takePending();
-    if (interrupted)
+    if (interrupted && plan.runs > 1)
+        reporter_.note("Interrupted: " + std::to_string(done) + " of " + std::to_string(plan.runs) +
+                       " runs done (the run in progress was allowed to finish)");
+    else if (interrupted)
         reporter_.note("Interrupted: the run in progress was allowed to finish");
     if (plan.runs > 1)
         reporter_.note("Runs: " + std::to_string(done) + ", passed " + std::to_string(passed) + ", failed " +
@@ -266,15 +328,20 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
     if (command_ == "ic-code" && status == MVX_OK && icCode)
         reporter_.product(runlog::icCodeText(*icCode));
 
-    JsonObject object = resultObject(status);
-    object.add("engine_result", status);
-    if (icCode)
-        object.add("ic_code", static_cast<std::int64_t>(*icCode));
-    if (plan.runs > 1)
-        object.add("runs", done).add("runs_passed", passed).add("runs_failed", failed);
-    if (interrupted)
-        object.add("interrupted", true);
-    return finish(status, object);
+    // A repeat test that stopped early did not do what was asked, even when
+    // every run it did passed.
+    const int engineResult = status;
+    const bool cutShort = interrupted && plan.runs > 1;
+    const int exitStatus = cutShort ? kStatusInterruptedBase + interruptedBy : status;
+    return finish(exitStatus, statusMeaning(exitStatus), [&](JsonObject& object) {
+        object.add("engine_result", engineResult);
+        if (icCode)
+            object.add("ic_code", static_cast<std::int64_t>(*icCode));
+        if (plan.runs > 1)
+            object.add("runs", done).add("runs_passed", passed).add("runs_failed", failed);
+        if (interrupted)
+            object.add("interrupted", true);
+    });
 }
 
 std::uint16_t wholeFileSum(const std::string& path)
@@ -371,8 +438,7 @@ int Session::info(const ParsedArguments& args)
                 .add("crc", crc);
         reporter_.json(object);
     }
-    JsonObject object = resultObject(firstFailure);
-    return finish(firstFailure, object);
+    return finish(firstFailure, statusMeaning(firstFailure));
 }
 
 int Session::runJob(const ParsedArguments& args)
@@ -453,7 +519,7 @@ int Session::buses(const ParsedArguments& args)
             reporter_.product(line);
         reporter_.jsonLine(busJson(bus, query.ispAddress));
     }
-    JsonObject object = resultObject(0);
+    JsonObject object = resultObject(0, statusMeaning(0));
     object.add("buses", static_cast<int>(reports.size()));
     reporter_.json(object);
     return 0;
@@ -491,6 +557,7 @@ int runCli(std::span<const std::string> args, const CliEnvironment& environment)
         for (const CommandInfo& known : commands())
             names += (names.empty() ? "" : ", ") + std::string(known.name);
         Session session(first, environment, reporter);
+        session.start();
         return session.fail(kStatusUsage, "unknown command '" + first + "' (commands: " + names + ")");
     }
 
@@ -506,14 +573,17 @@ int runCli(std::span<const std::string> args, const CliEnvironment& environment)
     }
     Reporter reporter(settings, out, err);
     Session session(std::string(command->name), environment, reporter);
-    if (!parsed.ok())
+    if (!parsed.ok()) {
+        session.start();
         return session.fail(kStatusUsage, parsed.error, true);
-    const ParsedArguments& arguments = parsed.arguments;
-    if (const auto log = arguments.value("log")) {
-        std::string error;
-        if (!reporter.openLogFile(*log, &error))
-            return session.fail(kStatusCannotCreate, error);
     }
+    const ParsedArguments& arguments = parsed.arguments;
+    std::string logError;
+    if (const auto log = arguments.value("log"); log && !reporter.openLogFile(*log, &logError)) {
+        session.start();
+        return session.fail(kStatusCannotCreate, logError);
+    }
+    session.start();
 
     const std::string name(command->name);
     if (name == "info")

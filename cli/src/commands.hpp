@@ -2,9 +2,12 @@
 // command and answers the exit status.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
+
+#include "shell/virtual_board.hpp"
 
 namespace mvx::cli {
 
@@ -14,6 +17,9 @@ struct CliEnvironment {
     std::ostream* err = nullptr;   // stderr
     bool stderrIsTerminal = false;
     int terminalColumns = 80;
+    // Set while a virtual board stands in for the hardware: every command
+    // but buses shows it first and in its last line.
+    std::optional<tool::VirtualBoardNotice> virtualBoard;
 };
 
 // args without the program name.

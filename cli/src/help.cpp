@@ -258,8 +258,11 @@ constexpr std::string_view kExitStatus =
     "  66      an input file (ISP file, settings, LD file) cannot be read\n"
     "  69      the engine library cannot be loaded\n"
     "  70      internal error\n"
-    "  73      the log file cannot be written\n"
-    "The last line on stderr gives the status and its meaning.\n";
+    "  73      the log file cannot be written (also when the run itself passed)\n"
+    "  130     a --repeat test stopped by Ctrl-C before all its runs were done\n"
+    "          (129: SIGHUP, 143: SIGTERM)\n"
+    "The last line on stderr gives the status and its meaning; on a virtual board\n"
+    "it names the board, as the first line does.\n";
 
 // One option: its name in the left column, its help as words wrapped to
 // fit 80 columns.
@@ -341,6 +344,9 @@ std::string programHelp()
         "Environment:\n"
         "  MVX_ENGINE          the engine library\n"
         "  MVX_VIRTUAL_BOARD   a folder: run against the virtual board instead of hardware\n"
+        "  MVX_I2CDEV_VIRTUAL_BOARD\n"
+        "                      a folder: only the IIC library (--bus) talks to the\n"
+        "                      virtual board, to test the library itself\n"
         "  MVX_SYSTEM_DIR      the adapter libraries (default: ../lib/mvxisp beside mvxisp\n"
         "                      when it exists, else <prefix>/lib/mvxisp)\n"
         "  MVX_I2C_BUS         the i2c-dev bus of the IIC library (set by --bus)\n"

@@ -1,5 +1,6 @@
 #include "job.hpp"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
@@ -14,6 +15,9 @@ namespace mvx::cli {
 namespace {
 
 constexpr int kBankBytes = 65536;
+// The engine answers a writer board asked for over USB or FTDI with result 1,
+// "adapter kind outside 0..3", which hides the cause.
+constexpr std::string_view kOneToFourCables = "1To4 runs only over the parallel cables (iic, cvt)";
 constexpr int kMcuLastBankKb = 32;
 constexpr std::array<int, 4> kLd5310{16, 17, 18, 19};
 constexpr std::array<int, 4> kLd5312{9, 10, 11, 12};
@@ -106,9 +110,24 @@ std::string statusMeaning(int status)
     case kStatusNoEngine: return "the engine library cannot be loaded";
     case kStatusInternal: return "internal error";
     case kStatusCannotCreate: return "the log file cannot be written";
+    case kStatusInterruptedBase + SIGHUP: return "interrupted (SIGHUP) before all runs were done";
+    case kStatusInterruptedBase + SIGINT: return "interrupted (Ctrl-C) before all runs were done";
+    case kStatusInterruptedBase + SIGTERM: return "interrupted (SIGTERM) before all runs were done";
     default: return mvx::resultName(status);
     }
 }
+
+std::optional<std::string> libraryModeProblem(int adapterKind, std::optional<int> libraryMode)
+{
+    // Neither combination has a transport: the engine would touch nothing
+    // and report a link error.
+    if (adapterKind == MVX_ADAPTER_FTDI_USB && libraryMode == 0)
+        return "--library-mode 0: the FTDI adapter works only through its library (--library-mode 1)";
+    if (adapterKind == MVX_ADAPTER_CVT_IIC && libraryMode == 1)
+        return "--library-mode 1: the CVT cable has no library (--library-mode 0)";
+    return std::nullopt;
+}
+
 
 std::optional<int> operationFromName(std::string_view text, std::string* error)
 {
@@ -383,6 +402,9 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
         if (!kind)
             return usage(error);
         call.adapterKind = *kind;
+        if (isOneToFourOperation(op) &&
+            (call.adapterKind == MVX_ADAPTER_NORVANE_USB || call.adapterKind == MVX_ADAPTER_FTDI_USB))
+            return usage(std::string(kOneToFourCables));
     }
     if (const auto text = args.value("library-mode")) {
         const auto mode = parseChoice("library-mode", *text, kLibraryModeNames, &error);
@@ -390,6 +412,8 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
             return usage(error);
         if (*mode != 2)
             plan.libraryMode = *mode;
+        if (const auto problem = libraryModeProblem(call.adapterKind, plan.libraryMode))
+            return usage(*problem);
     }
     if (const auto text = args.value("bus")) {
         plan.bus = busNodeFrom(*text);

@@ -22,6 +22,8 @@ inline constexpr int kStatusNoInput = 66;        // an ISP file or settings file
 inline constexpr int kStatusNoEngine = 69;       // the engine library cannot be loaded
 inline constexpr int kStatusInternal = 70;       // a fault of the program itself
 inline constexpr int kStatusCannotCreate = 73;   // the log file cannot be written
+// A repeat test cut short by an interrupt: 128 + the signal (130 for Ctrl-C).
+inline constexpr int kStatusInterruptedBase = 128;
 
 // The one-line meaning of an exit status.
 std::string statusMeaning(int status);
@@ -80,6 +82,9 @@ struct IspCall {
     // The options record with its two texts pointing into this call.
     IspOptions optionsForCall() const;
 };
+
+// Why an explicit --library-mode cannot drive the adapter kind, or nullopt.
+std::optional<std::string> libraryModeProblem(int adapterKind, std::optional<int> libraryMode);
 
 // IspOptions at the tool's defaults (the Advanced Setting values).
 IspOptions defaultIspOptions();

@@ -22,6 +22,7 @@ int main(int argc, char** argv)
         environment.out = &std::cout;
         environment.err = &std::cerr;
         environment.stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+        environment.virtualBoard = mvx::tool::virtualBoardNotice();
         winsize size{};
         if (environment.stderrIsTerminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
             environment.terminalColumns = size.ws_col;

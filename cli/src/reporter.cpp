@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include "log_texts.hpp"
 
@@ -50,7 +52,33 @@ bool Reporter::openLogFile(const std::string& path, std::string* error)
         *error = "cannot write the log file '" + path + "'";
         return false;
     }
+    logPath_ = path;
     return true;
+}
+
+bool Reporter::closeLogFile(const std::string& lastLine, std::string* error)
+{
+    if (!logFile_.is_open())
+        return true;
+    logLine(lastLine);
+    errno = 0;
+    logFile_.close();
+    if (logFile_.fail() && logProblem_.empty())
+        logProblem_ = errno != 0 ? std::strerror(errno) : "the file could not be closed";
+    if (logProblem_.empty())
+        return true;
+    *error = "the log file '" + logPath_ + "' could not be written: " + logProblem_;
+    return false;
+}
+
+void Reporter::logLine(const std::string& line)
+{
+    if (!logFile_.is_open() || !logProblem_.empty())
+        return;
+    errno = 0;
+    logFile_ << line << '\n' << std::flush;
+    if (!logFile_)
+        logProblem_ = errno != 0 ? std::strerror(errno) : "write error";
 }
 
 void Reporter::beginRun(std::span<const FileTableEntry> table)
@@ -163,8 +191,7 @@ void Reporter::jsonLine(const std::string& text)
 void Reporter::resultLine(const std::string& line, bool failed)
 {
     clearStatus();
-    if (logFile_.is_open())
-        logFile_ << line << '\n' << std::flush;
+    logLine(line);
     if (showLog() || failed)
         err_ << line << '\n' << std::flush;
 }
@@ -173,15 +200,20 @@ void Reporter::error(const std::string& message)
 {
     clearStatus();
     const std::string line = "mvxisp: " + message;
-    if (logFile_.is_open())
-        logFile_ << line << '\n' << std::flush;
+    logLine(line);
+    err_ << line << '\n' << std::flush;
+}
+
+void Reporter::warning(const std::string& line)
+{
+    clearStatus();
+    logLine(line);
     err_ << line << '\n' << std::flush;
 }
 
 void Reporter::finalLine(const std::string& line)
 {
-    if (logFile_.is_open())
-        logFile_ << line << '\n' << std::flush;
+    logLine(line);
     if (!showLog())
         return;
     clearStatus();

@@ -12,7 +12,8 @@
 //           bank or bus, and a final result object.
 //   --log   the run log's final lines, also with --quiet.
 //
-// --quiet leaves only errors and a failed result on stderr.
+// --quiet leaves only errors, a failed result and the virtual-board notice
+// on stderr.
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,10 @@ public:
 
     // Opens (truncates) the log file; false with *error when it cannot.
     bool openLogFile(const std::string& path, std::string* error);
+    // Writes lastLine into the log file and closes it; false with *error
+    // when any line of the log could not be written (a full disk shows only
+    // when the lines are flushed).  True without a log file.
+    bool closeLogFile(const std::string& lastLine, std::string* error);
 
     const ReporterSettings& settings() const { return settings_; }
 
@@ -76,9 +81,12 @@ public:
     void resultLine(const std::string& line, bool failed);
     // An error of the program ("mvxisp: ..."), always shown.
     void error(const std::string& message);
+    // A line that is always shown, also with --quiet (the virtual-board notice).
+    void warning(const std::string& line);
 
 private:
     void finalLine(const std::string& line);
+    void logLine(const std::string& line);
     void clearStatus();
     void drawStatus();
     bool showLog() const { return !settings_.quiet; }
@@ -87,6 +95,8 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     std::ofstream logFile_;
+    std::string logPath_;
+    std::string logProblem_;   // why a line of the log could not be written
     runlog::RunLog log_;
     std::vector<FileTableEntry> table_;
     std::optional<std::string> pendingLine_;   // a progress line that may still grow

@@ -45,8 +45,15 @@ struct Outcome {
 
 using Environment = std::map<std::string, std::string>;
 
-// Runs mvxisp with args in the folder `cwd` (the test's scratch folder).
-inline Outcome runMvxisp(const std::vector<std::string>& args, const Environment& extra, const TempFolder& scratch)
+// A started mvxisp; its stdout and stderr go to files of the scratch folder.
+struct Started {
+    pid_t pid = -1;
+    std::string outPath;
+    std::string errPath;
+};
+
+// Starts mvxisp with args in the scratch folder.
+inline Started startMvxisp(const std::vector<std::string>& args, const Environment& extra, const TempFolder& scratch)
 {
     Environment env;
     for (const char* name : {"PATH", "HOME", "TMPDIR", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
@@ -81,21 +88,35 @@ inline Outcome runMvxisp(const std::vector<std::string>& args, const Environment
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, scratch.path().c_str());
-    pid_t pid = 0;
-    Outcome outcome;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    Started started{-1, outPath, errPath};
+    const int spawned = posix_spawn(&started.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         ADD_FAILURE() << "cannot start " << argv[0];
-        return outcome;
+        started.pid = -1;
     }
+    return started;
+}
+
+// Waits for a started mvxisp to end.
+inline Outcome finishMvxisp(const Started& started)
+{
+    Outcome outcome;
+    if (started.pid < 0)
+        return outcome;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(started.pid, &status, 0) < 0) {
     }
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.out = readWholeFile(outPath);
-    outcome.err = readWholeFile(errPath);
+    outcome.out = readWholeFile(started.outPath);
+    outcome.err = readWholeFile(started.errPath);
     return outcome;
+}
+
+// Runs mvxisp with args in the scratch folder.
+inline Outcome runMvxisp(const std::vector<std::string>& args, const Environment& extra, const TempFolder& scratch)
+{
+    return finishMvxisp(startMvxisp(args, extra, scratch));
 }
 
 // ---- firmware and boards ----------------------------------------------------
@@ -148,6 +169,9 @@ struct BoardFolder {
     std::string flash() const { return readWholeFile(folder.file("flash.bin")); }
     std::string mcu() const { return readWholeFile(folder.file("mcu.bin")); }
     Environment env() const { return {{"MVX_VIRTUAL_BOARD", folder.path()}}; }
+    // What mvxisp prints first on this board, and its last line for a result.
+    std::string notice() const { return "VIRTUAL BOARD " + folder.path() + ": no hardware is touched"; }
+    std::string lastLine(const std::string& result) const { return result + " [" + notice() + "]"; }
     TempFolder folder;
 };
 

@@ -1,8 +1,13 @@
 // What mvxisp shows: the run log on a terminal and elsewhere, the log file,
-// --quiet, JSON lines and their escaping.
+// --quiet, JSON lines and their escaping, the virtual board's notice and exit
+// statuses that say what happened.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "cli_process.hpp"
 #include "json.hpp"
@@ -171,29 +176,135 @@ TEST(Streams, ProgramWithJsonAndLogKeepsStdoutMachineReadable)
         EXPECT_EQ(line.back(), '}') << line;
     }
     EXPECT_EQ(lines.back(), "{\"type\":\"result\",\"command\":\"program\",\"status\":0,\"meaning\":\"success\","
-                            "\"passed\":true,\"engine_result\":0}");
+                            "\"passed\":true,\"virtual_board\":" + cli::jsonString(board.folder.path()) +
+                                ",\"engine_result\":0}");
     EXPECT_EQ(countOf(result.out, "\"name\":\"run_passed\""), 1);
     // The log file holds what stderr showed, without the progress steps.
     const std::string log = readWholeFile(scratch.file("run.log"));
     EXPECT_EQ(countOf(log, "Program Bank0 100%\n"), 1);
     EXPECT_EQ(countOf(log, "Progress:"), 0);
-    EXPECT_EQ(Outcome::linesOf(log).back(), "Result 0: success");
+    EXPECT_EQ(Outcome::linesOf(log).front(), board.notice());
+    EXPECT_EQ(Outcome::linesOf(log).back(), board.lastLine("Result 0: success"));
     EXPECT_EQ(countOf(result.err, "Bank 0 CRC OK\n"), 1);
 }
 
-TEST(Streams, QuietSuccessWritesNothingAndQuietFailureOneLine)
+TEST(Streams, QuietSuccessWritesOnlyTheBoardNoticeAndQuietFailureItsResult)
 {
     TempFolder scratch;
     writeWholeFile(scratch.file("b0.bin"), patternBytes(2000, 1));
     BoardFolder good;
     const Outcome passed = runMvxisp({"program", "-q", "b0.bin"}, good.env(), scratch);
     EXPECT_EQ(passed.status, 0);
-    EXPECT_TRUE(passed.err.empty()) << passed.err;
+    EXPECT_EQ(passed.err, good.notice() + "\n" + good.lastLine("Result 0: success") + "\n");
     EXPECT_TRUE(passed.out.empty());
     BoardFolder protectedFlash("[board]\nwrite_protect=1\n");
     const Outcome failed = runMvxisp({"program", "-q", "b0.bin"}, protectedFlash.env(), scratch);
     EXPECT_EQ(failed.status, 26);
-    EXPECT_EQ(failed.err, "Result 26: the flash is write-protected\n");
+    EXPECT_EQ(failed.err, protectedFlash.notice() + "\n" +
+                              protectedFlash.lastLine("Result 26: the flash is write-protected") + "\n");
+}
+
+// ---- the virtual board is never silent ----
+
+TEST(VirtualBoard, NoticeComesFirstAndLastAndInTheJsonResultOnlyWithABoard)
+{
+    TempFolder scratch;
+    writeWholeFile(scratch.file("b0.bin"), patternBytes(2000, 1));
+    BoardFolder board;
+    const Outcome passed = runMvxisp({"program", "--json", "b0.bin"}, board.env(), scratch);
+    ASSERT_EQ(passed.status, 0) << passed.err;
+    EXPECT_EQ(passed.errLines().front(), board.notice());
+    EXPECT_EQ(passed.errLines().back(), board.lastLine("Result 0: success"));
+    EXPECT_EQ(countOf(passed.outLines().back(), "\"virtual_board\":" + cli::jsonString(board.folder.path())), 1);
+
+    // A command refused before the engine runs says it as well.
+    const Outcome refused = runMvxisp({"program", "--json", "missing.bin"}, board.env(), scratch);
+    EXPECT_EQ(refused.status, 14);
+    EXPECT_EQ(refused.errLines().front(), board.notice());
+    EXPECT_EQ(countOf(refused.errLines().back(), "cannot read the bank 0 file"), 1) << refused.err;
+    EXPECT_EQ(countOf(refused.errLines().back(), "[" + board.notice() + "]"), 1) << refused.err;
+    EXPECT_EQ(countOf(refused.out, "\"virtual_board\":"), 1);
+
+    const Outcome real = runMvxisp({"program", "--json", "b0.bin"}, recordingEnv(scratch), scratch);
+    ASSERT_EQ(real.status, 0) << real.err;
+    EXPECT_EQ(countOf(real.err, "VIRTUAL BOARD"), 0);
+    EXPECT_EQ(countOf(real.out, "virtual_board"), 0);
+    EXPECT_EQ(real.errLines().back(), "Result 0: success");
+}
+
+// ---- exit statuses tell the truth ----
+
+TEST(ExitStatus, RefusalsAndUnwritableLogsNameTheirCause)
+{
+    TempFolder scratch;
+    writeWholeFile(scratch.file("b0.bin"), patternBytes(2000, 1));
+    const std::vector<std::string> ld{"--ld", "b0.bin", "--ld", "b0.bin", "--ld", "b0.bin", "--ld", "b0.bin"};
+    const auto with = [](std::vector<std::string> args, const std::vector<std::string>& more) {
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string line;   // on stderr
+        bool engineCalled;
+    };
+    const std::vector<Case> cases{
+        {{"program", "--log", "/dev/full", "b0.bin"}, 73,
+         "mvxisp: the log file '/dev/full' could not be written: No space left on device "
+         "(the run itself: Result 0: success)", true},
+        {{"ic-code", "--log", "/dev/full", "--json"}, 73, "Result 73: the log file cannot be written", true},
+        {with({"program", "--mcu", "sf-1to4", "--interface", "usb", "b0.bin"}, ld), 64,
+         "mvxisp: 1To4 runs only over the parallel cables (iic, cvt) (see 'mvxisp program --help')", false},
+        {with({"program", "--mcu", "5310-1to4", "--interface", "ftdi", "b0.bin"}, ld), 64,
+         "mvxisp: 1To4 runs only over the parallel cables (iic, cvt) (see 'mvxisp program --help')", false},
+        {{"program", "--interface", "ftdi", "--library-mode", "0", "b0.bin"}, 64,
+         "mvxisp: --library-mode 0: the FTDI adapter works only through its library (--library-mode 1) "
+         "(see 'mvxisp program --help')", false},
+        {{"erase", "--interface", "cvt", "--library-mode", "1"}, 64,
+         "mvxisp: --library-mode 1: the CVT cable has no library (--library-mode 0) (see 'mvxisp erase --help')",
+         false},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(scratch.file("record.txt"));
+        const Outcome result = runMvxisp(c.args, recordingEnv(scratch), scratch);
+        EXPECT_EQ(result.status, c.status) << c.args[1] << result.err;
+        EXPECT_EQ(countOf(result.err, c.line + "\n"), 1) << c.line << "\n" << result.err;
+        EXPECT_EQ(std::filesystem::exists(scratch.file("record.txt")), c.engineCalled) << c.line;
+        if (c.status == 73) {
+            EXPECT_EQ(result.errLines().back(), "Result 73: the log file cannot be written");
+            EXPECT_EQ(countOf(result.out, "\"status\":73,"), result.out.empty() ? 0 : 1) << result.out;
+        }
+    }
+}
+
+TEST(ExitStatus, InterruptedRepeatEndsNonzeroAndSaysHowManyRunsWereDone)
+{
+    TempFolder scratch;
+    BoardFolder board;
+    writeWholeFile(scratch.file("b0.bin"), patternBytes(300, 2));
+    const Started started = startMvxisp({"program", "--repeat", "1000", "b0.bin"}, board.env(), scratch);
+    ASSERT_GT(started.pid, 0);
+    // Interrupt once the second run has begun (a bound, not a timing check).
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (countOf(readWholeFile(started.errPath), "Run 2 of 1000\n") == 0 &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::kill(started.pid, SIGINT);
+    const Outcome result = finishMvxisp(started);
+
+    EXPECT_EQ(result.status, 130) << result.err;
+    std::smatch done;
+    ASSERT_TRUE(std::regex_search(result.err, done, std::regex("Interrupted: ([0-9]+) of 1000 runs done")))
+        << result.err;
+    const int runs = std::stoi(done[1]);
+    EXPECT_GE(runs, 2);
+    EXPECT_LT(runs, 1000);
+    EXPECT_EQ(countOf(result.err, "Runs: " + std::to_string(runs) + ", passed " + std::to_string(runs) + ", failed 0\n"),
+              1);
+    EXPECT_EQ(result.errLines().back(),
+              board.lastLine("Result 130: interrupted (Ctrl-C) before all runs were done"));
+    EXPECT_TRUE(board.flash().substr(0, 300) == patternBytes(300, 2));
 }
 
 }  // namespace

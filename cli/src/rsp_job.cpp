@@ -59,10 +59,10 @@ RspLoad loadRspJob(const std::string& path, const std::string& folder, std::opti
         image.selected = (job.options.filecheck >> i & 1) != 0;
         image.name = hexJob ? platform::readProfileString(ini, tool::kSavedHexSection, "hexfile" + std::to_string(i + 1), "")
                             : platform::readProfileString(ini, tool::kSavedBinSection, "binfile.bin", "");
-        const std::string unpackedPath = platform::joinPath(folder, image.name);
-        std::error_code error;
-        if (!image.name.empty() && std::filesystem::is_regular_file(unpackedPath, error))
-            image.path = unpackedPath;
+        // Only what the unpack wrote: an empty chunk is an absent image.  The
+        // job's LD and key names are never opened; the LD files come from
+        // the station (or --ld).
+        image.path = unpacked.images.at(hexJob ? static_cast<std::size_t>(i) : 0);
         image.format = !hexJob ? MVX_FORMAT_WHOLE_DEVICE
                                : endsWithIgnoringCase(image.name, ".bin") ? MVX_FORMAT_BINARY : MVX_FORMAT_HEX;
     }
@@ -125,6 +125,10 @@ Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::str
             return fail(kStatusUsage, error);
         if (*chosen != 2)
             plan.libraryMode = *chosen;
+        // A 1To4 job runs over the IIC cable whatever its interface.
+        const auto problem = isOneToFourOperation(mode) ? std::nullopt : libraryModeProblem(interface, plan.libraryMode);
+        if (problem)
+            return fail(kStatusUsage, *problem);
     }
     // The writer board of the 1To4 modes always hangs on the IIC cable.
     call.adapterKind = isOneToFourOperation(mode) ? MVX_ADAPTER_NORVANE_IIC : interface;

@@ -84,7 +84,7 @@ TEST_F(RunJob, HexJobProgramsItsSelectedImages)
     EXPECT_TRUE(flash.substr(2 * kBank, banks[2].size()) == banks[2]);
     EXPECT_EQ(countOf(result.err, "Mode: SerialFlash\n"), 1);
     EXPECT_EQ(countOf(result.err, "Image 3 img3.hex: ChkSum "), 1) << result.err;
-    EXPECT_EQ(result.errLines().back(), "Result 0: success");
+    EXPECT_EQ(result.errLines().back(), board.lastLine("Result 0: success"));
 }
 
 TEST_F(RunJob, BinaryJobProgramsTheBanksItsFilecheckSelects)
@@ -234,7 +234,7 @@ TEST_F(RunJob, UnknownInterfaceInTheJobIsTheEnginesAdapterKindError)
     const Outcome result = runMvxisp({"run", job}, board.env(), scratch);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(countOf(result.err, "Target: sf over adapter kind 7, library mode 0\n"), 1) << result.err;
-    EXPECT_EQ(result.errLines().back(), "Result 1: adapter kind outside 0..3");
+    EXPECT_EQ(result.errLines().back(), board.lastLine("Result 1: adapter kind outside 0..3"));
 }
 
 TEST_F(RunJob, OwnSlaveAddressMustBeGivenBecauseIspFilesDoNotCarryIt)
@@ -260,6 +260,55 @@ TEST_F(RunJob, MissingOrMalformedIspFilesAreRefused)
     EXPECT_EQ(malformed.status, 65);
     EXPECT_EQ(malformed.errLines().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(scratch.file("record.txt")));
+}
+
+TEST_F(RunJob, ImageNamesReachOnlyWhatTheUnpackWrote)
+{
+    // A valid image outside the job, where "../secret.hex" from the unpack
+    // folder (made in TMPDIR) would lead.
+    std::filesystem::create_directory(scratch.file("tmp"));
+    const std::string secret = scratch.file("tmp/secret.hex");
+    writeWholeFile(secret, hexText(patternBytes(2000, 7)));
+    struct Case {
+        std::string name;   // of image 2
+        bool chunk;         // whether image 2 carries data
+        std::string refusal;
+    };
+    const std::string notPlain = "', which is not a plain file name";
+    const std::vector<Case> cases{
+        {"../secret.hex", false, "'../secret.hex" + notPlain},
+        {"../secret.hex", true, "'../secret.hex" + notPlain},
+        {secret, false, "'" + secret + notPlain},
+        {"/etc/passwd", false, "'/etc/passwd" + notPlain},
+        {"../x", true, "'../x" + notPlain},
+        {"a/b", true, "'a/b" + notPlain},
+        {"..", false, "'.." + notPlain},
+        {"ISP__PSI.ini", false, "'ISP__PSI.ini" + notPlain},
+        // A plain name without data is an absent image, and the job selects it.
+        {"img2.hex", false, "the job selects image 2, but the ISP file holds no data for it"},
+    };
+    const std::string old = patternBytes(kFlashBytes, 5);
+    BoardFolder board("", old);
+    const auto where = tool::ShellLocations::forFolders(exporter.file("tool"), exporter.file("pf"),
+                                                        exporter.file("registry.ini"));
+    std::filesystem::create_directories(where.workFolder);
+    writeWholeFile(where.workFile("hexfile1"), hexText(patternBytes(1000, 1)));
+    for (const Case& c : cases) {
+        tool::IspJob job;
+        job.mcu = 2;
+        job.options = serialFlashJob(0b11);
+        job.names.hex = {"img1.hex", c.name, "", ""};
+        std::filesystem::remove(where.workFile("hexfile2"));
+        if (c.chunk)
+            writeWholeFile(where.workFile("hexfile2"), hexText(patternBytes(1000, 2)));
+        ASSERT_TRUE(tool::writeIspFile(scratch.file("hostile.rsp"), job, where).ok);
+        const Outcome result =
+            runMvxisp({"run", "hostile.rsp"}, {{"MVX_VIRTUAL_BOARD", board.folder.path()}, {"TMPDIR", scratch.file("tmp")}},
+                      scratch);
+        EXPECT_EQ(result.status, 65) << c.name;
+        EXPECT_EQ(countOf(result.err, c.refusal), 1) << c.name << "\n" << result.err;
+        EXPECT_TRUE(board.flash() == old) << c.name;
+    }
 }
 
 TEST_F(RunJob, SelectedImageWithoutDataIsRefused)

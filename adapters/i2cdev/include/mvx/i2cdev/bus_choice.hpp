@@ -3,6 +3,12 @@
 //
 //   MVX_I2CDEV_VIRTUAL_BOARD=<folder>  development aid: the virtual board in
 //                                      that folder instead of a bus node
+//                                      (not MVX_VIRTUAL_BOARD: with that set
+//                                      the engine simulates this library and
+//                                      never loads it, so the library's own
+//                                      path to i2c-dev could not be tested;
+//                                      mvxisp and the desktop program name
+//                                      either variable's board as they run)
 //   MVX_I2C_BUS=<bus>                  environment
 //   registry key "MVX I2C Bus", value "bus"
 //

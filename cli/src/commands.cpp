@@ -65,9 +65,9 @@ public:
         sigset_t waiting;
         if (!blocked_ || sigpending(&waiting) != 0)
             return 0;
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-            if (sigismember(&waiting, signal) == 1)
-                return signal;
+        for (const int interrupt : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&waiting, interrupt) == 1)
+                return interrupt;
         return 0;
     }
     // Takes the pending interrupts, so that they do not end the program
@@ -310,9 +310,9 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
         if (assemblyJob && (result == MVX_ERR_BRIDGE_MISSING || result == MVX_ERR_ISP_MODE ||
                             result == MVX_ERR_TIMEOUT))
             reporter_.note("MCU Link Error!");
-        if (const int signal = interrupts.pending()) {
+        if (const int interrupt = interrupts.pending()) {
             interrupted = run < plan.runs || plan.runs == 1;
-            interruptedBy = signal;
+            interruptedBy = interrupt;
             break;
         }
     }

@@ -361,7 +361,7 @@ int runErasePlan(IspContext& ctx)
             return rc;
         ctx.progress.send(MVX_MSG_BANK_SEPARATOR, 0, 0);
     } else if (plan.chipErase == 0 && plan.bankMaskFlag == 1) {
-        for (int bank = 0; bank < 8; ++bank) {
+        for (int bank = 0; bank < kErasePlanBanks; ++bank) {
             if ((plan.bankMask & (1 << bank)) == 0)
                 continue;
             if (const int rc = eraseBankAndCheck(ctx, static_cast<std::uint8_t>(bank), kFlashBankBytes);

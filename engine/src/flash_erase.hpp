@@ -19,6 +19,8 @@ struct IspContext;
 // A whole 64 KB bank.
 inline constexpr int kFlashBankBytes = 0x10000;
 inline constexpr int kFlashSectorBytes = 0x1000;
+// Banks 0..7 can be named in the erase plan's bank mask.
+inline constexpr int kErasePlanBanks = 8;
 // The device CRC of a blank (0xFF) 64 KB bank.
 inline constexpr int kBlankBankCrc = 0xDE;
 

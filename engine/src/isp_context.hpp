@@ -71,6 +71,7 @@ struct IspContext {
     // ---- found on the way ----
     int flashType = 2;
     int detectedBrand = 0;
+    std::uint32_t flashSizeBytes = 0;     // the identified part's size; 0 when not known
     int fileDataLength = 0;
     int programLength = 0;
     int bankChecksum = 0;

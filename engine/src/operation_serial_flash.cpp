@@ -1,5 +1,7 @@
 #include "operation_serial_flash.hpp"
 
+#include <algorithm>
+
 #include "bank_image.hpp"
 #include "file_reader.hpp"
 #include "flash_commands.hpp"
@@ -29,6 +31,7 @@ private:
     int prepareDevice();
     int programBanks();
     int programBank(int bank);
+    int bankBeyondFlash() const;
     int writeKey();
     bool hdcpMode() const { return options().enable_hdcp_key_fire == 1; }
     // Leaves ISP mode and returns rc, noting how far the run got.
@@ -39,6 +42,7 @@ private:
     Link& link_;
     BankImage image_;
     HdcpKey key_;
+    std::uint64_t longestImage_ = 0;   // the longest whole-device file in the table
 };
 
 int checkArguments(const IspContext& ctx)
@@ -67,6 +71,7 @@ int SerialFlashRun::loadIntoImage(int bank)
     ctx_.fileDataLength = loaded.dataLength;
     ctx_.programLength = loaded.programLength;
     ctx_.bankChecksum = loaded.checksum;
+    longestImage_ = std::max(longestImage_, loaded.wholeDeviceLength);
     if (loaded.eepromMarker)
         ctx_.eepromMarker = 1;
     if (loaded.result != MVX_OK)
@@ -106,6 +111,43 @@ int SerialFlashRun::fail(FailureStage stage, int rc)
     return rc;
 }
 
+// The lowest bank this run would erase or write that lies beyond the end of
+// the identified flash, or -1.  The flash controller takes the address modulo
+// the part's size, so such a bank would land on a lower one (bank 2 of a
+// 128 KB part on bank 0, the boot code).  A part of unknown size, and a
+// whole-chip erase, cannot be checked and are left alone.
+int SerialFlashRun::bankBeyondFlash() const
+{
+    const std::uint64_t size = ctx_.flashSizeBytes;
+    if (size == 0)
+        return -1;
+    const auto beyond = [size](int bank) { return (static_cast<std::uint64_t>(bank) + 1) * kFlashBankBytes > size; };
+    if (hdcpMode())
+        return beyond(kHdcpBank) ? int{kHdcpBank} : -1;
+    if (ctx_.eraseOnly == 1 && ctx_.eraseMode == 0)
+        return -1;
+
+    int lowest = -1;
+    const auto note = [&lowest, &beyond](int bank) {
+        if (beyond(bank) && (lowest < 0 || bank < lowest))
+            lowest = bank;
+    };
+    for (int bank = 0; bank < MVX_FILE_TABLE_SIZE; ++bank)
+        if (ctx_.fileTable[bank].inUse != 0)
+            note(bank);
+    if (ctx_.eraseOnly == 0) {
+        const ErasePlan& plan = ctx_.erasePlan;
+        if (plan.chipErase == 0 && plan.bankMaskFlag == 1)
+            for (int bank = 0; bank < kErasePlanBanks; ++bank)
+                if ((plan.bankMask & (1 << bank)) != 0)
+                    note(bank);
+        // An image longer than the part holds firmware for a bank it has not.
+        if (longestImage_ > size)
+            note(static_cast<int>(size / kFlashBankBytes));
+    }
+    return lowest;
+}
+
 // The IC code read, the write-protect pin, protect and the controller
 // set-up after identification.  Returns -1 to go on, or the run's result.
 int SerialFlashRun::prepareDevice()
@@ -131,6 +173,10 @@ int SerialFlashRun::prepareDevice()
     }
     if (checkCode && icCode != o.ic_code_check_value)
         return MVX_ERR_IC_CODE_MISMATCH;
+    if (const int bank = bankBeyondFlash(); bank >= 0) {
+        ctx_.progress.send(MVX_MSG_BEYOND_FLASH, bank, static_cast<std::intptr_t>(ctx_.flashSizeBytes / 1024));
+        return fail(FailureStage::None, MVX_ERR_BANK);
+    }
 
     setUpWriteProtectPin(ctx_);
     if (const int rc = protectFlash(ctx_); rc != MVX_OK)

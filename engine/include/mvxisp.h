@@ -53,7 +53,9 @@ enum MvxProgressCode {
     MVX_MSG_OVERALL_PERCENT    = 13,  /* lParam 0..100 */
     MVX_MSG_FLASH_IDENTIFIED   = 14,  /* sub brand (255 unknown), lParam type or -1 */
     MVX_MSG_NOT_PMC_FOR_EEPROM = 15,
-    MVX_MSG_IC_CODE            = 16   /* lParam IC code byte */
+    MVX_MSG_IC_CODE            = 16,  /* lParam IC code byte */
+    MVX_MSG_BEYOND_FLASH       = 17   /* sub bank, lParam the identified flash's size in KB:
+                                         the run would write past the end of the flash */
 };
 
 /* lParam of MVX_MSG_ERASE_RESULT. */
@@ -162,7 +164,7 @@ typedef enum MvxResult {
     MVX_ERR_FLASH_BRAND          = 8,   /* flash brand outside 0..5 */
     MVX_ERR_ERASE_LENGTH         = 9,   /* partial-erase length does not fit the image */
     MVX_ERR_NO_FILE_TABLE        = 10,  /* no file table or no entry */
-    MVX_ERR_BANK                 = 11,  /* bank not valid for the operation */
+    MVX_ERR_BANK                 = 11,  /* bank not valid for the operation or beyond the flash */
     MVX_ERR_BRIDGE_MISSING       = 12,  /* USB bridge device missing */
     MVX_ERR_ISP_MODE             = 13,  /* no ISP mode, line probe failed, or bridge silent */
     MVX_ERR_FILE                 = 14,  /* firmware file missing, unreadable or empty */

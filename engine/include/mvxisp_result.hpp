@@ -21,7 +21,7 @@ constexpr const char* resultName(int code)
     case MVX_ERR_FLASH_BRAND: return "flash brand outside 0..5";
     case MVX_ERR_ERASE_LENGTH: return "partial-erase length does not fit the image";
     case MVX_ERR_NO_FILE_TABLE: return "no file table or no entry";
-    case MVX_ERR_BANK: return "bank not valid for the operation";
+    case MVX_ERR_BANK: return "bank not valid for this target";
     case MVX_ERR_BRIDGE_MISSING: return "USB bridge device missing";
     case MVX_ERR_ISP_MODE: return "the device could not be put into ISP mode";
     case MVX_ERR_FILE: return "firmware file missing, unreadable or empty";

@@ -21,6 +21,8 @@ constexpr int kBankSize = 65536;
 constexpr int kLastBankSize = 0x8000;  // the MCUs' last bank is a 32 KB bank
 constexpr int kSectorSize = 4096;
 constexpr int kFlashOneToFourBase = 28;  // serial-flash 1To4 target banks 28..31 = banks 0..3
+// The serial flash's bank 8 holds the LD file; a whole-device image never fills it.
+constexpr std::uint8_t kFlashLdBank = 8;
 
 // Intel-HEX record types.
 constexpr std::uint8_t kHexData = 0x00;
@@ -273,6 +275,7 @@ int readEntry(const FileTableEntry& entry, std::uint8_t bankCode, const LoadRule
     case MVX_FORMAT_BINARY:
         return readRawBinary(file, bank.buffer, bank.dataLength);
     default:
+        bank.wholeDeviceLength = file.size();
         return readWholeDevice(file, bankCode, rules, bank.buffer, bank.dataLength);
     }
 }
@@ -443,6 +446,11 @@ LoadedBank loadBank(const FileTableEntry* entry, std::uint8_t bankCode, const Lo
     bank.eepromMarker = hasEepromMarker(bank.buffer);
     if (readResult != MVX_OK) {
         bank.result = readResult;
+        return bank;
+    }
+    if (entry->format == MVX_FORMAT_WHOLE_DEVICE && rules.operation == MVX_OP_SERIAL_FLASH &&
+        bankCode == kFlashLdBank) {
+        bank.result = MVX_ERR_BANK;
         return bank;
     }
 

@@ -42,12 +42,14 @@ struct LoadedBank {
     int checksum = 0;        // 0..65,535 over load-buffer bytes 0..S-1
     bool eepromMarker = false;  // AA 55 55 AA at the offset named by bytes 1..2
     int eraseLength = 0;     // the partial-erase length after the last-bank rule
+    std::uint64_t wholeDeviceLength = 0;  // a whole-device file's length in bytes, else 0
     std::vector<std::uint8_t> buffer;  // the load buffer, kLoadBufferSize bytes
 };
 
 // Loads one bank.  Results: 0; 2 operation outside 0..5; 5 entry format
 // outside 0..2; 9 partial-erase length does not fit; 10 no entry; 11 bank
-// code not valid for the operation; 14 file missing, unreadable, empty or too
+// code not valid for the operation (also the serial flash's LD bank 8 from a
+// whole-device image, which never holds it); 14 file missing, unreadable, empty or too
 // large; 15 malformed HEX record.
 LoadedBank loadBank(const FileTableEntry* entry, std::uint8_t bankCode, const LoadRules& rules);
 

@@ -34,27 +34,31 @@ int waitForCommand(Link& link, int waitLimit)
 
 void prepareCommand(Link& link, std::uint8_t commandForm, std::uint8_t opcode)
 {
-    link.writeRegister(scaler::kCommandControl, commandForm);
-    link.writeRegister(scaler::kCommandOpcode, opcode);
+    link.set(scaler::kCommandControl, commandForm);
+    link.set(scaler::kCommandOpcode, opcode);
 }
 
 void startCommand(Link& link, std::uint8_t commandForm)
 {
-    link.writeRegister(scaler::kCommandControl, static_cast<std::uint8_t>(commandForm + 1));
+    link.set(scaler::kCommandControl, static_cast<std::uint8_t>(commandForm + 1));
 }
 
+// An answer byte of a read command.  A failed read answers 0: no part has
+// that ID byte, so identification finds nothing, and the status byte is only
+// shown, never acted on.
 std::uint8_t readByte(Link& link, std::uint8_t reg)
 {
     std::uint8_t value = 0;
-    link.readRegister(reg, value);
+    if (link.readRegister(reg, value) != MVX_OK)
+        return 0;
     return value;
 }
 
 // 0xED / 0xEE to their ISP values, then read back until they show them.
 void setIspModeRegisters(Link& link)
 {
-    link.writeRegister(scaler::kModeED, scaler::kModeEDInIsp);
-    link.writeRegister(scaler::kModeEE, scaler::kModeEEInIsp);
+    link.set(scaler::kModeED, scaler::kModeEDInIsp);
+    link.set(scaler::kModeEE, scaler::kModeEEInIsp);
     for (int i = 0; i < kModeReadBacks; ++i) {
         std::uint8_t ed = 0;
         std::uint8_t ee = 0;
@@ -67,8 +71,8 @@ void setIspModeRegisters(Link& link)
 
 void writeIndirect(Link& link, std::uint8_t index, std::uint8_t value)
 {
-    link.writeRegister(scaler::kIndirectIndex, index);
-    link.writeRegister(scaler::kIndirectValue, value);
+    link.set(scaler::kIndirectIndex, index);
+    link.set(scaler::kIndirectValue, value);
 }
 
 }  // namespace
@@ -91,7 +95,7 @@ int flashCommandWithByte(Link& link, std::uint8_t commandForm, std::uint8_t opco
                          int waitLimit)
 {
     prepareCommand(link, commandForm, opcode);
-    link.writeRegister(scaler::kAddress, data);
+    link.set(scaler::kAddress, data);
     startCommand(link, commandForm);
     return waitForCommand(link, waitLimit);
 }
@@ -100,7 +104,7 @@ int flashCommandWithBytes(Link& link, std::uint8_t commandForm, std::uint8_t opc
                           const std::array<std::uint8_t, 3>& bytes, int waitLimit)
 {
     prepareCommand(link, commandForm, opcode);
-    link.burst3(scaler::kAddress, bytes[0], bytes[1], bytes[2]);
+    link.setBurst3(scaler::kAddress, bytes[0], bytes[1], bytes[2]);
     startCommand(link, commandForm);
     return waitForCommand(link, waitLimit);
 }
@@ -155,7 +159,7 @@ std::array<std::uint8_t, 3> readJedecId(Link& link)
 std::array<std::uint8_t, 3> readSignature(Link& link)
 {
     prepareCommand(link, form::kReadSignature, opcode::kSignature);
-    link.burst3(scaler::kAddress, 0, 0, 0);
+    link.setBurst3(scaler::kAddress, 0, 0, 0);
     startCommand(link, form::kReadSignature);
     link.clock().sleepMillis(kIdReadPause);
     return {readByte(link, scaler::kReturned), readByte(link, scaler::kReturned + 1),
@@ -165,7 +169,7 @@ std::array<std::uint8_t, 3> readSignature(Link& link)
 std::array<std::uint8_t, 2> readManufacturerId(Link& link)
 {
     prepareCommand(link, form::kReadManufacturerId, opcode::kManufacturerId);
-    link.burst3(scaler::kAddress, 0, 0, 0);
+    link.setBurst3(scaler::kAddress, 0, 0, 0);
     startCommand(link, form::kReadManufacturerId);
     link.clock().sleepMillis(kIdReadPause);
     return {readByte(link, scaler::kReturned), readByte(link, scaler::kReturned + 1)};
@@ -175,20 +179,20 @@ std::array<std::uint8_t, 2> readManufacturerId(Link& link)
 
 void controllerSetUp(Link& link)
 {
-    link.writeRegister(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
-    link.writeRegister(scaler::kStatusEnableOpcode, 0x50);
-    link.writeRegister(scaler::kReadOpcode, 0x03);
-    link.writeRegister(scaler::kReadOpcode + 1, 0x0B);
-    link.writeRegister(scaler::kReadOpcode + 2, 0x00);
+    link.set(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
+    link.set(scaler::kStatusEnableOpcode, 0x50);
+    link.set(scaler::kReadOpcode, 0x03);
+    link.set(scaler::kReadOpcode + 1, 0x0B);
+    link.set(scaler::kReadOpcode + 2, 0x00);
 }
 
 void controllerReset(Link& link)
 {
-    link.writeRegister(scaler::kCommandControl, 0xFE);
-    link.writeRegister(scaler::kCommandOpcode, 0xFF);
-    link.writeRegister(scaler::kWriteEnableOpcode, 0xFF);
-    link.writeRegister(scaler::kStatusEnableOpcode, 0xFF);
-    link.writeRegister(scaler::kProgramOpcode, 0xFF);
+    link.set(scaler::kCommandControl, 0xFE);
+    link.set(scaler::kCommandOpcode, 0xFF);
+    link.set(scaler::kWriteEnableOpcode, 0xFF);
+    link.set(scaler::kStatusEnableOpcode, 0xFF);
+    link.set(scaler::kProgramOpcode, 0xFF);
 }
 
 int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit)
@@ -198,14 +202,14 @@ int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit)
 
 int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint16_t end, int rereadLimit)
 {
-    link.burst3(scaler::kAddress, bank, static_cast<std::uint8_t>(first >> 8), static_cast<std::uint8_t>(first & 0xFF));
-    link.burst3(scaler::kCrcEnd, bank, static_cast<std::uint8_t>(end >> 8), static_cast<std::uint8_t>(end & 0xFF));
+    link.setBurst3(scaler::kAddress, bank, static_cast<std::uint8_t>(first >> 8), static_cast<std::uint8_t>(first & 0xFF));
+    link.setBurst3(scaler::kCrcEnd, bank, static_cast<std::uint8_t>(end >> 8), static_cast<std::uint8_t>(end & 0xFF));
     std::uint8_t control = 0;
     if (link.readRegister(scaler::kIspControl, control) != MVX_OK)
         return -1;
     // Written back with the start bits; the program-start bit is never
     // written back, so a stale busy reading cannot start a page program.
-    link.writeRegister(scaler::kIspControl,
+    link.set(scaler::kIspControl,
                        static_cast<std::uint8_t>((control & ~scaler::kProgramBusy) | scaler::kCrcStart));
     link.clock().sleepMillis(5);
     if (link.readRegister(scaler::kIspControl, control) != MVX_OK)
@@ -225,8 +229,9 @@ int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint
 
 bool readIcCode(Link& link, std::uint8_t& code)
 {
-    link.writeRegister(scaler::kIndirectIndex, scaler::kInternalIcCode);
-    return link.readRegister(scaler::kIndirectValue, code) == MVX_OK;
+    // A lost index write would read whatever register the index last named.
+    return link.writeRegister(scaler::kIndirectIndex, scaler::kInternalIcCode) == MVX_OK &&
+           link.readRegister(scaler::kIndirectValue, code) == MVX_OK;
 }
 
 // ---- serial-flash ISP mode ----
@@ -234,15 +239,16 @@ bool readIcCode(Link& link, std::uint8_t& code)
 bool enterSerialFlashIspOnce(IspContext& ctx)
 {
     Link& link = *ctx.link;
+    link.beginStep();
     if (link.writeRegister(scaler::kIspControl, scaler::kIspEnable) != MVX_OK)
         return false;
-    link.writeRegister(scaler::kEntryHold, 0x00);
+    link.set(scaler::kEntryHold, 0x00);
     // A read that fails tells nothing about the enable bit: not entered.
     std::uint8_t control = 0;
     if (link.readRegister(scaler::kIspControl, control) != MVX_OK || (control & scaler::kIspEnable) == 0)
         return false;
 
-    link.writeRegister(scaler::kIndirectIndex, scaler::kInternalMode);
+    link.set(scaler::kIndirectIndex, scaler::kInternalMode);
     std::uint8_t mode = 0;
     if (link.readRegister(scaler::kIndirectValue, mode) == MVX_OK && (mode & 0x04) != 0)
         writeIndirect(link, scaler::kInternalMode, 0x00);
@@ -261,6 +267,11 @@ bool enterSerialFlashIspOnce(IspContext& ctx)
             platform::debugOutput("serial flash entry: SST status wait failed");
             return false;
         }
+    }
+    // A set-up write the device did not take leaves it half in ISP mode.
+    if (link.firstWriteError() != MVX_OK) {
+        platform::debugOutput("serial flash entry: a set-up write failed");
+        return false;
     }
     return true;
 }
@@ -289,7 +300,7 @@ int leaveSerialFlashIsp(IspContext& ctx)
         keep(writeEnable(link, kShortWait));
         keep(writeStatusSst(link, 0x8C, kShortWait));
         keep(writeDisable(link, kShortWait));
-        link.writeRegister(scaler::kProgramOpcode, 0xFF);
+        link.set(scaler::kProgramOpcode, 0xFF);
     } else {
         const IspOptions& options = ctx.options.fields;
         const auto status = options.enable_setflashstatusafterisp == 1
@@ -298,7 +309,7 @@ int leaveSerialFlashIsp(IspContext& ctx)
         keep(writeStatus(link, status, kShortWait));
         controllerReset(link);
     }
-    link.writeRegister(scaler::kModeEE, scaler::kModeEEAfterIsp);
+    link.set(scaler::kModeEE, scaler::kModeEEAfterIsp);
     if (result != MVX_OK)
         platform::debugOutput("serial flash exit: a status wait failed");
     return result;
@@ -306,17 +317,20 @@ int leaveSerialFlashIsp(IspContext& ctx)
 
 void postIdentificationSetUp(Link& link)
 {
+    // An IC code that cannot be read takes the set-up value of code 0; the
+    // failure is latched (or the next reads fail) and the step reports it.
     std::uint8_t icCode = 0;
-    readIcCode(link, icCode);
+    if (!readIcCode(link, icCode))
+        icCode = 0;
     const std::uint8_t t = clockSetUpValue(icCode);
     for (const std::uint8_t base : {std::uint8_t{0x1B}, std::uint8_t{0x1E}, std::uint8_t{0x2C}}) {
-        link.writeRegister(base, 0x02);
-        link.writeRegister(static_cast<std::uint8_t>(base + 1), 0x00);
-        link.writeRegister(static_cast<std::uint8_t>(base + 2), t);
+        link.set(base, 0x02);
+        link.set(static_cast<std::uint8_t>(base + 1), 0x00);
+        link.set(static_cast<std::uint8_t>(base + 2), t);
     }
-    link.writeRegister(scaler::kReadOpcode, 0x03);
-    link.writeRegister(scaler::kReadOpcode + 1, 0x0B);
-    link.writeRegister(scaler::kReadOpcode + 2, 0x00);
+    link.set(scaler::kReadOpcode, 0x03);
+    link.set(scaler::kReadOpcode + 1, 0x0B);
+    link.set(scaler::kReadOpcode + 2, 0x00);
     setIspModeRegisters(link);
 }
 

@@ -110,25 +110,25 @@ inline constexpr int kPageCrcRereads = 12;
 // ---- flash commands (results 0 or 18) ----
 
 // An opcode-only command (form 0x20) with its wait.
-int flashCommand(Link& link, std::uint8_t opcode, int waitLimit);
+[[nodiscard]] int flashCommand(Link& link, std::uint8_t opcode, int waitLimit);
 // An opcode-only command started without waiting for it.
 void startFlashCommand(Link& link, std::uint8_t opcode);
 // A command of `commandForm` with one data byte in 0x64.
-int flashCommandWithByte(Link& link, std::uint8_t commandForm, std::uint8_t opcode, std::uint8_t data,
+[[nodiscard]] int flashCommandWithByte(Link& link, std::uint8_t commandForm, std::uint8_t opcode, std::uint8_t data,
                          int waitLimit);
 // A command of `commandForm` with three bytes in 0x64..0x66 (one burst
 // through the secondary slave).
-int flashCommandWithBytes(Link& link, std::uint8_t commandForm, std::uint8_t opcode,
+[[nodiscard]] int flashCommandWithBytes(Link& link, std::uint8_t commandForm, std::uint8_t opcode,
                           const std::array<std::uint8_t, 3>& bytes, int waitLimit);
 // A whole-chip erase: form 0xA0, a 50 ms pause, then the wait.
-int chipEraseCommand(Link& link, std::uint8_t opcode, int waitLimit);
+[[nodiscard]] int chipEraseCommand(Link& link, std::uint8_t opcode, int waitLimit);
 
-int writeEnable(Link& link, int waitLimit);
-int writeDisable(Link& link, int waitLimit);
+[[nodiscard]] int writeEnable(Link& link, int waitLimit);
+[[nodiscard]] int writeDisable(Link& link, int waitLimit);
 // Write status register, form 0x68 (all brands but SST).
-int writeStatus(Link& link, std::uint8_t value, int waitLimit);
+[[nodiscard]] int writeStatus(Link& link, std::uint8_t value, int waitLimit);
 // Write status register, form 0x88 (SST).
-int writeStatusSst(Link& link, std::uint8_t value, int waitLimit);
+[[nodiscard]] int writeStatusSst(Link& link, std::uint8_t value, int waitLimit);
 
 // ---- read commands (a fixed pause, no wait) ----
 
@@ -152,13 +152,13 @@ void controllerReset(Link& link);
 // The CRC-8 of flash bytes bank:0000 .. bank:end computed by the controller,
 // or -1 when it does not finish within `rereadLimit` re-reads of 1 ms (or the
 // link fails).
-int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit = kBankCrcRereads);
+[[nodiscard]] int deviceCrc(Link& link, std::uint8_t bank, std::uint16_t end, int rereadLimit = kBankCrcRereads);
 // The same over flash bytes bank:first .. bank:end.
-int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint16_t end,
+[[nodiscard]] int deviceRangeCrc(Link& link, std::uint8_t bank, std::uint16_t first, std::uint16_t end,
                    int rereadLimit = kBankCrcRereads);
 
 // The scaler's IC code (internal register 0x00); false when the read failed.
-bool readIcCode(Link& link, std::uint8_t& code);
+[[nodiscard]] bool readIcCode(Link& link, std::uint8_t& code);
 
 // ---- serial-flash ISP mode ----
 
@@ -166,15 +166,15 @@ bool readIcCode(Link& link, std::uint8_t& code);
 // library mode, identification (with message 14 in ID read mode 1) and, for
 // SST parts, the status register cleared.  False when the device did not
 // enter, or an SST status wait failed.
-bool enterSerialFlashIspOnce(IspContext& ctx);
+[[nodiscard]] bool enterSerialFlashIspOnce(IspContext& ctx);
 // Two attempts; 0 or 13.
-int enterSerialFlashIsp(IspContext& ctx);
+[[nodiscard]] int enterSerialFlashIsp(IspContext& ctx);
 
 // Hands the flash back: unprotect, then the final status byte (option 108
 // when option 104 is 1, else 0xFC; SST parts 0x8C), the controller reset and
 // 0xEE = 0x06.  Returns 0, or 18 when one of the waits failed (the sequence
 // still runs to its end).
-int leaveSerialFlashIsp(IspContext& ctx);
+[[nodiscard]] int leaveSerialFlashIsp(IspContext& ctx);
 
 // After identification: the clock set-up values of 0x1B..0x20 and 0x2C..0x2E
 // chosen by the IC code, the read opcodes and the mode registers.

@@ -86,22 +86,25 @@ std::span<const PinRow> pinTable(int series)
 
 void writeIndirect(Link& link, std::uint8_t index, std::uint8_t value)
 {
-    link.writeRegister(scaler::kIndirectIndex, index);
-    link.writeRegister(scaler::kIndirectValue, value);
+    link.set(scaler::kIndirectIndex, index);
+    link.set(scaler::kIndirectValue, value);
 }
 
 std::uint8_t readIndirect(Link& link, std::uint8_t index)
 {
-    link.writeRegister(scaler::kIndirectIndex, index);
+    link.set(scaler::kIndirectIndex, index);
+    // A failed read keeps the other mux bits at 0; the pin set-up goes on
+    // and its writes, which fail on such a link too, are latched.
     std::uint8_t value = 0;
-    link.readRegister(scaler::kIndirectValue, value);
+    if (link.readRegister(scaler::kIndirectValue, value) != MVX_OK)
+        return 0;
     return value;
 }
 
 // The pin-mux unlock shared by series 0 to 2.
 void unlockPinMux(Link& link, bool withMode)
 {
-    link.writeRegister(scaler::kPinControl, 0x00);
+    link.set(scaler::kPinControl, 0x00);
     writeIndirect(link, 0x8B, 0xC3);
     writeIndirect(link, 0x8C, 0x02);
     if (withMode)
@@ -126,7 +129,7 @@ int prepareErase(IspContext& ctx)
 {
     Link& link = *ctx.link;
     controllerSetUp(link);
-    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    link.set(scaler::kIspControl, scaler::kIspEnable);
     return unprotectFlash(ctx);
 }
 
@@ -298,23 +301,23 @@ void setUpWriteProtectPin(IspContext& ctx)
     switch (settings.scalar_type) {
     case 0:
         unlockPinMux(link, false);
-        link.writeRegister(row.index, row.mux);
-        link.writeRegister(row.output, byteOf(level));
+        link.set(row.index, row.mux);
+        link.set(row.output, byteOf(level));
         break;
     case 1:
         unlockPinMux(link, true);
         writeIndirect(link, row.index, row.mux);
-        link.writeRegister(row.output, byteOf(level));
+        link.set(row.output, byteOf(level));
         break;
     case 2: {
         unlockPinMux(link, true);
         const std::uint8_t current = readIndirect(link, row.index);
         if (pin == 0) {
             writeIndirect(link, 0xAB, static_cast<std::uint8_t>(0x01 | (current & 0xF8)));
-            link.writeRegister(0xD7, byteOf(level));
+            link.set(0xD7, byteOf(level));
         } else {
             writeIndirect(link, row.index, row.mux);
-            link.writeRegister(row.output, byteOf(level << (pin + 4)));
+            link.set(row.output, byteOf(level << (pin + 4)));
         }
         break;
     }
@@ -325,7 +328,7 @@ void setUpWriteProtectPin(IspContext& ctx)
             writeIndirect(link, 0xA1, static_cast<std::uint8_t>(0x10 | (current & 0xE7)));
         else
             writeIndirect(link, row.index, row.mux);
-        link.writeRegister(row.output, byteOf(pin == 0 ? level << 7 : level));
+        link.set(row.output, byteOf(pin == 0 ? level << 7 : level));
         break;
     }
     }
@@ -361,7 +364,7 @@ int runErasePlan(IspContext& ctx)
             return rc;
         ctx.progress.send(MVX_MSG_BANK_SEPARATOR, 0, 0);
     } else if (plan.chipErase == 0 && plan.bankMaskFlag == 1) {
-        for (int bank = 0; bank < 8; ++bank) {
+        for (int bank = 0; bank < kErasePlanBanks; ++bank) {
             if ((plan.bankMask & (1 << bank)) == 0)
                 continue;
             if (const int rc = eraseBankAndCheck(ctx, static_cast<std::uint8_t>(bank), kFlashBankBytes);

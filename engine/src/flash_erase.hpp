@@ -19,13 +19,15 @@ struct IspContext;
 // A whole 64 KB bank.
 inline constexpr int kFlashBankBytes = 0x10000;
 inline constexpr int kFlashSectorBytes = 0x1000;
+// Banks 0..7 can be named in the erase plan's bank mask.
+inline constexpr int kErasePlanBanks = 8;
 // The device CRC of a blank (0xFF) 64 KB bank.
 inline constexpr int kBlankBankCrc = 0xDE;
 
 // Clears the status register's protect bits; 0 or 18.
-int unprotectFlash(IspContext& ctx);
+[[nodiscard]] int unprotectFlash(IspContext& ctx);
 // Sets them again; 0 or 18.
-int protectFlash(IspContext& ctx);
+[[nodiscard]] int protectFlash(IspContext& ctx);
 
 // Drives the write-protect pin as ctx.protect describes (nothing unless
 // enable_protect is 1).  A scaler series or pin outside the tables is not
@@ -40,23 +42,23 @@ enum class EraseReport { Messages, Quiet };
 
 // Whole-chip erase followed by the blank check of bank 0; sends message 1
 // (sub 0, lParam 2 or 3) unless told to stay quiet.  0, 16 or 18.
-int eraseChipAndCheck(IspContext& ctx, EraseReport report = EraseReport::Messages);
+[[nodiscard]] int eraseChipAndCheck(IspContext& ctx, EraseReport report = EraseReport::Messages);
 
 // Erases what of `bank` will hold `programLength` bytes (a bank that already
 // reads blank is left alone, the sector-erase bank is erased by 4 KB
 // sectors), then checks the first programLength bytes read blank; sends
 // message 4 with the device CRC and message 1 (sub bank, lParam 1 or 0).
 // 0, 16 or 18.
-int eraseBankAndCheck(IspContext& ctx, std::uint8_t bank, int programLength);
+[[nodiscard]] int eraseBankAndCheck(IspContext& ctx, std::uint8_t bank, int programLength);
 
 // The up-front erase of operation 2 (options 48, 52, 56 in ctx.erasePlan):
 // the whole chip, or the banks of the mask, each followed by message 12.
 // 0, 16 or 18.
-int runErasePlan(IspContext& ctx);
+[[nodiscard]] int runErasePlan(IspContext& ctx);
 
 // Erase only: the whole chip (erase mode 0) or every used table entry's bank
 // from 255 down (erase mode 1), each bank followed by message 12.  0, 16 or
 // 18; leaving ISP mode is the caller's.
-int runEraseOnly(IspContext& ctx);
+[[nodiscard]] int runEraseOnly(IspContext& ctx);
 
 }  // namespace mvx::engine

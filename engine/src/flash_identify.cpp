@@ -153,7 +153,37 @@ int probeType(Link& link, int brand)
     }
 }
 
+constexpr std::uint32_t kKb = 1024;
+
+// Part sizes in the order message 14 numbers each brand's parts.
+constexpr std::array<std::uint32_t, 7> kPmcSizes{64 * kKb, 128 * kKb, 256 * kKb, 512 * kKb,
+                                                 128 * kKb, 256 * kKb, 512 * kKb};
+constexpr std::array<std::uint32_t, 4> kWinbondSizes{128 * kKb, 256 * kKb, 512 * kKb, 1024 * kKb};
+constexpr std::array<std::uint32_t, 5> kMxicSizes{128 * kKb, 256 * kKb, 256 * kKb, 512 * kKb, 1024 * kKb};
+constexpr std::array<std::uint32_t, 2> kEonSizes{256 * kKb, 128 * kKb};
+constexpr std::array<std::uint32_t, 5> kSstSizes{256 * kKb, 512 * kKb, 128 * kKb, 1024 * kKb, 256 * kKb};
+constexpr std::array<std::uint32_t, 2> kAmicSizes{256 * kKb, 128 * kKb};
+
+template <std::size_t N>
+std::uint32_t sizeAt(const std::array<std::uint32_t, N>& sizes, int index)
+{
+    return index >= 0 && static_cast<std::size_t>(index) < N ? sizes[static_cast<std::size_t>(index)] : 0;
+}
+
 }  // namespace
+
+std::uint32_t flashPartSize(int reportedBrand, int reportedIndex)
+{
+    switch (reportedBrand) {
+    case MVX_BRAND_PMC: return sizeAt(kPmcSizes, reportedIndex);
+    case MVX_BRAND_WINBOND: return sizeAt(kWinbondSizes, reportedIndex);
+    case MVX_BRAND_MXIC: return sizeAt(kMxicSizes, reportedIndex);
+    case MVX_BRAND_EON: return sizeAt(kEonSizes, reportedIndex);
+    case MVX_BRAND_SST: return sizeAt(kSstSizes, reportedIndex);
+    case MVX_BRAND_AMIC: return sizeAt(kAmicSizes, reportedIndex);
+    default: return 0;
+    }
+}
 
 FlashIdentity identifyFlash(IspContext& ctx)
 {
@@ -161,6 +191,7 @@ FlashIdentity identifyFlash(IspContext& ctx)
     FlashIdentity identity;
     if (ctx.idReadMode == 1) {
         identity = identifyById(link);
+        identity.sizeBytes = flashPartSize(identity.reportedBrand, identity.reportedIndex);
         ctx.flashBrand = identity.brand;
         ctx.progress.send(MVX_MSG_FLASH_IDENTIFIED, identity.reportedBrand, identity.reportedIndex);
     } else {
@@ -171,6 +202,7 @@ FlashIdentity identifyFlash(IspContext& ctx)
     }
     ctx.flashType = identity.type;
     ctx.detectedBrand = identity.brand;
+    ctx.flashSizeBytes = identity.sizeBytes;
     return identity;
 }
 

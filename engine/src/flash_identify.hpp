@@ -27,12 +27,18 @@ struct FlashIdentity {
     int type = 2;               // type index within the brand
     int reportedBrand = 0;      // sub of message 14 (255 unknown chip)
     int reportedIndex = -1;     // lParam of message 14
+    std::uint32_t sizeBytes = 0;  // the part's size; 0 when the part is not known
 };
 
+// The size of a part of the chip list, by the brand and index message 14
+// reports; 0 for an index -1, an unknown chip or a pair no part has.
+std::uint32_t flashPartSize(int reportedBrand, int reportedIndex);
+
 // Identifies the flash in the way ctx.idReadMode selects (1 = by ID, any
-// other value = by the brand argument): sets ctx.flashType and
-// ctx.detectedBrand, in ID read mode 1 also ctx.flashBrand, and sends
-// message 14 there.
+// other value = by the brand argument): sets ctx.flashType,
+// ctx.detectedBrand and ctx.flashSizeBytes, in ID read mode 1 also
+// ctx.flashBrand, and sends message 14 there.  Only ID read mode 1 names a
+// part, so only there is the size known; by the brand argument it stays 0.
 FlashIdentity identifyFlash(IspContext& ctx);
 
 }  // namespace mvx::engine

@@ -28,7 +28,9 @@ constexpr std::uint8_t kBridgeBlockRegister = 0x92;
 int waitPageBufferReady(Link& link, int rereadLimit)
 {
     std::uint8_t control = 0;
-    link.readRegister(scaler::kIspControl, control);
+    // As in waitClear, the first read's own result is not checked; a link
+    // that has gone fails the re-reads.
+    static_cast<void>(link.readRegister(scaler::kIspControl, control));
     for (int reread = 1; (control & scaler::kPageBufferReady) == 0; ++reread) {
         if (link.readRegister(scaler::kIspControl, control) != MVX_OK || reread == rereadLimit)
             return MVX_ERR_TIMEOUT;
@@ -73,26 +75,26 @@ int programPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, con
     const int pages = run.pages;
     Link& link = *ctx.link;
     controllerSetUp(link);
-    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    link.set(scaler::kIspControl, scaler::kIspEnable);
     if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
         return rc;
     const int firstPageCrc = crc8Smbus(image.page(run.firstPage));
 
-    link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
-    link.writeRegister(scaler::kProgramLength, 0xFF);
-    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
+    link.set(scaler::kProgramOpcode, opcode::kPageProgram);
+    link.set(scaler::kProgramLength, 0xFF);
+    link.setBurst3(scaler::kAddress, bank, run.firstPage, 0);
     const bool unprotectEachPage = ctx.flashBrand == MVX_BRAND_MXIC && ctx.flashType == 2;
     for (int i = 0; i < pages; ++i) {
         const auto page = static_cast<std::uint8_t>(run.firstPage + i);
         if (unprotectEachPage)
             if (const int rc = unprotectFlash(ctx); rc != MVX_OK)
                 return rc;
-        link.burst3(scaler::kAddress, bank, page, 0);
+        link.setBurst3(scaler::kAddress, bank, page, 0);
         if (const int rc = waitPageBufferReady(link, kPageReadyRereads); rc != MVX_OK)
             return rc;
         if (const int rc = sendPage(ctx, image, page); rc != MVX_OK)
             return rc;
-        link.writeRegister(scaler::kIspControl, scaler::kStartProgram);
+        link.set(scaler::kIspControl, scaler::kStartProgram);
         if (const int rc = waitProgramDone(link, kPageProgramWait); rc != MVX_OK)
             return rc;
         // A flash that ignored its unprotect shows here, after one page.
@@ -115,10 +117,10 @@ int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_
 {
     Link& link = *ctx.link;
     const int pages = run.pages;
-    link.writeRegister(scaler::kIspControl, scaler::kAutoIncrementMode);
-    link.writeRegister(scaler::kProgramOpcode, opcode::kSstAutoIncrement);
-    link.writeRegister(scaler::kProgramLength, 0xFF);
-    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
+    link.set(scaler::kIspControl, scaler::kAutoIncrementMode);
+    link.set(scaler::kProgramOpcode, opcode::kSstAutoIncrement);
+    link.set(scaler::kProgramLength, 0xFF);
+    link.setBurst3(scaler::kAddress, bank, run.firstPage, 0);
     int result = MVX_OK;
     for (int i = 0; i < pages && result == MVX_OK; ++i) {
         const auto page = static_cast<std::uint8_t>(run.firstPage + i);
@@ -126,7 +128,7 @@ int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_
         if (result == MVX_OK)
             result = sendPage(ctx, image, page);
         if (result == MVX_OK) {
-            link.writeRegister(scaler::kIspControl, scaler::kStartAutoIncrementProgram);
+            link.set(scaler::kIspControl, scaler::kStartAutoIncrementProgram);
             result = waitProgramDone(link, kSstProgramWait);
         }
         if (result == MVX_OK)
@@ -135,8 +137,8 @@ int programSstAutoIncrement(IspContext& ctx, const BankImage& image, std::uint8_
     // The write disable ends the flash's auto-increment sequence, also after
     // a failure.
     const int disableRc = writeDisable(link, kShortWait);
-    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
-    link.writeRegister(scaler::kProgramOpcode, opcode::kSstAutoIncrementIdle);
+    link.set(scaler::kIspControl, scaler::kIspEnable);
+    link.set(scaler::kProgramOpcode, opcode::kSstAutoIncrementIdle);
     return result != MVX_OK ? result : disableRc;
 }
 
@@ -145,14 +147,14 @@ int programSstBytes(IspContext& ctx, const BankImage& image, std::uint8_t bank, 
 {
     Link& link = *ctx.link;
     const int pages = run.pages;
-    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
-    link.writeRegister(scaler::kProgramLength, 0x00);
-    link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
-    link.burst3(scaler::kAddress, bank, run.firstPage, 0);
+    link.set(scaler::kIspControl, scaler::kIspEnable);
+    link.set(scaler::kProgramLength, 0x00);
+    link.set(scaler::kProgramOpcode, opcode::kPageProgram);
+    link.setBurst3(scaler::kAddress, bank, run.firstPage, 0);
     for (int i = 0; i < pages; ++i) {
         for (const std::uint8_t value : image.page(static_cast<std::uint8_t>(run.firstPage + i))) {
-            link.writeRegister(scaler::kDataPort, value);
-            link.writeRegister(scaler::kIspControl, scaler::kStartProgram);
+            link.set(scaler::kDataPort, value);
+            link.set(scaler::kIspControl, scaler::kStartProgram);
             if (const int rc = waitProgramDone(link, kSstProgramWait); rc != MVX_OK)
                 return rc;
         }

@@ -21,14 +21,14 @@ struct IspContext;
 class BankImage;
 
 // Pages of a program length L (1..65,536): ((L - 1) >> 8) + 1.
-int flashPageCount(int programLength);
+[[nodiscard]] int flashPageCount(int programLength);
 
 // Programs image bytes 0..programLength-1 (whole pages) into `bank`, with
 // message 2 (sub bank) and message 13 (mapped into the current bank window
 // of ctx.plan) as it goes.  0, 18 (a wait ran out), 26 (the first page did
 // not take: write-protected) or the transport's code for a failed page
 // write.
-int programFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength);
+[[nodiscard]] int programFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength);
 
 // A run of pages programmed from the image into the same pages of a bank.
 struct PageRun {
@@ -41,11 +41,11 @@ struct PageRun {
 // Programs image pages firstPage .. firstPage + pages - 1 into the same pages
 // of `bank` as programFlashBank does, with or without its messages and its
 // first-page check.  0, 18, 26 or the transport's code.
-int programFlashPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run);
+[[nodiscard]] int programFlashPages(IspContext& ctx, const BankImage& image, std::uint8_t bank, const PageRun& run);
 
 // Sends message 3 with the image's CRC-8 over programLength bytes, message 4
 // with the device's CRC of the same range and message 5 with the outcome.
 // True when they match.
-bool verifyFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength);
+[[nodiscard]] bool verifyFlashBank(IspContext& ctx, const BankImage& image, std::uint8_t bank, int programLength);
 
 }  // namespace mvx::engine

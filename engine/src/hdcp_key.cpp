@@ -72,7 +72,7 @@ int eraseKeySector(IspContext& ctx)
 {
     Link& link = *ctx.link;
     controllerSetUp(link);
-    link.writeRegister(scaler::kIspControl, scaler::kIspEnable);
+    link.set(scaler::kIspControl, scaler::kIspEnable);
     int rc = unprotectFlash(ctx);
     if (rc == MVX_OK && ctx.flashBrand == MVX_BRAND_SST) {
         rc = writeEnable(link, kEraseWait);
@@ -180,8 +180,8 @@ int readBurstFor(const IspContext& ctx)
 bool settleModeRegisters(Link& link)
 {
     for (int attempt = 0; attempt < kModeAttempts; ++attempt) {
-        link.writeRegister(scaler::kModeED, scaler::kModeEDInIsp);
-        link.writeRegister(scaler::kModeEE, scaler::kModeEEInIsp);
+        link.set(scaler::kModeED, scaler::kModeEDInIsp);
+        link.set(scaler::kModeEE, scaler::kModeEEInIsp);
         link.clock().sleepMillis(kModePause);
         std::uint8_t ed = 0;
         std::uint8_t ee = 0;
@@ -215,17 +215,17 @@ bool waitCommandIdle(Link& link, std::uint32_t pauseMillis)
 // restored.
 void finishReadBack(Link& link)
 {
-    link.writeRegister(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
-    link.writeRegister(scaler::kStatusEnableOpcode, 0x50);
-    link.writeRegister(scaler::kCommandControl, form::kStatusWrite);
-    link.writeRegister(scaler::kCommandOpcode, opcode::kWriteStatus);
-    link.writeRegister(scaler::kAddress, kProtectAfterRead);
-    link.writeRegister(scaler::kCommandControl, static_cast<std::uint8_t>(form::kStatusWrite + 1));
+    link.set(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
+    link.set(scaler::kStatusEnableOpcode, 0x50);
+    link.set(scaler::kCommandControl, form::kStatusWrite);
+    link.set(scaler::kCommandOpcode, opcode::kWriteStatus);
+    link.set(scaler::kAddress, kProtectAfterRead);
+    link.set(scaler::kCommandControl, static_cast<std::uint8_t>(form::kStatusWrite + 1));
     link.clock().sleepMillis(kStatusWritePause);
     if (!waitCommandIdle(link, 0))
         platform::debugOutput("flash read-back: the closing status write did not finish");
     controllerReset(link);
-    link.writeRegister(scaler::kModeEE, scaler::kModeEEAfterIsp);
+    link.set(scaler::kModeEE, scaler::kModeEEAfterIsp);
 }
 
 }  // namespace
@@ -271,16 +271,18 @@ int readFlashBack(IspContext& ctx, std::uint8_t bank, std::uint16_t start, std::
     Link& link = *ctx.link;
 
     std::uint8_t control = 0;
-    link.readRegister(scaler::kIspControl, control);
+    // A failed read writes back plain ISP enable; the read-back below checks
+    // the enable bit with a read that must succeed.
+    static_cast<void>(link.readRegister(scaler::kIspControl, control));
     // Written back with ISP enable; never with the program or CRC start bits.
     const auto startBits = static_cast<std::uint8_t>(scaler::kProgramBusy | scaler::kCrcBusy);
-    link.writeRegister(scaler::kIspControl, static_cast<std::uint8_t>((control & ~startBits) | scaler::kIspEnable));
-    link.writeRegister(scaler::kCommandControl, 0x00);
-    link.writeRegister(scaler::kCommandOpcode, 0x00);
-    link.writeRegister(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
-    link.writeRegister(scaler::kStatusEnableOpcode, 0x50);
-    link.writeRegister(scaler::kProgramOpcode, opcode::kPageProgram);
-    link.writeRegister(scaler::kEntryHold, 0x00);
+    link.set(scaler::kIspControl, static_cast<std::uint8_t>((control & ~startBits) | scaler::kIspEnable));
+    link.set(scaler::kCommandControl, 0x00);
+    link.set(scaler::kCommandOpcode, 0x00);
+    link.set(scaler::kWriteEnableOpcode, opcode::kWriteEnable);
+    link.set(scaler::kStatusEnableOpcode, 0x50);
+    link.set(scaler::kProgramOpcode, opcode::kPageProgram);
+    link.set(scaler::kEntryHold, 0x00);
     if (link.readRegister(scaler::kIspControl, control) != MVX_OK || (control & scaler::kIspEnable) == 0)
         return MVX_ERR_ISP_MODE;
     if (!settleModeRegisters(link))
@@ -298,11 +300,11 @@ int readFlashBack(IspContext& ctx, std::uint8_t bank, std::uint16_t start, std::
         before[1] = static_cast<std::uint8_t>((start - 1) >> 8);
         before[2] = static_cast<std::uint8_t>((start - 1) & 0xFF);
     }
-    link.writeRegister(scaler::kCommandControl, kReadForm);
-    link.writeRegister(scaler::kCommandOpcode, kReadOpcode);
-    link.burst(scaler::kAddress, before, 3);
-    link.writeRegister(scaler::kReadOpcode, kReadOpcode);
-    link.writeRegister(scaler::kCommandControl, static_cast<std::uint8_t>(kReadForm + 1));
+    link.set(scaler::kCommandControl, kReadForm);
+    link.set(scaler::kCommandOpcode, kReadOpcode);
+    link.setBurst(scaler::kAddress, before, 3);
+    link.set(scaler::kReadOpcode, kReadOpcode);
+    link.set(scaler::kCommandControl, static_cast<std::uint8_t>(kReadForm + 1));
 
     int rc = waitCommandIdle(link, kCommandPause) ? MVX_OK : MVX_ERR_TIMEOUT;
     adapters::AdapterOps& ops = link.ops();

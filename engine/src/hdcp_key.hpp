@@ -53,23 +53,23 @@ struct HdcpKey {
 // Loads the key file of option 84.  A binary key (option 100 = 0) fills the
 // block from its start; a text key (option 100 = 1) is only opened: nothing
 // of it is read, the key length is 0 and a blank block is written.  0 or 14.
-int loadHdcpKey(const OptionsCopy& options, HdcpKey& key);
+[[nodiscard]] int loadHdcpKey(const OptionsCopy& options, HdcpKey& key);
 
 // Erases the key sector, programs `key` into it and verifies it as option 88
 // says, saving the read-back file when asked.  Runs inside serial-flash ISP
 // mode after the flash set-up; leaving ISP mode is the caller's.
-int writeHdcpKey(IspContext& ctx, const HdcpKey& key);
+[[nodiscard]] int writeHdcpKey(IspContext& ctx, const HdcpKey& key);
 
 // Reads out.size() flash bytes from bank:start through the controller's read
 // stream (register 0x70), then hands the controller back (flash status 0x1E,
 // controller reset, 0xEE = 0x06).  0, 13 (ISP mode is off), 18 (the mode
 // registers or the read command did not settle) or the transport's code of a
 // failed read; `out` is complete only on 0.
-int readFlashBack(IspContext& ctx, std::uint8_t bank, std::uint16_t start, std::span<std::uint8_t> out);
+[[nodiscard]] int readFlashBack(IspContext& ctx, std::uint8_t bank, std::uint16_t start, std::span<std::uint8_t> out);
 
 // Saves read-back key bytes as kHdcpReadBackFileName in `folder`, replacing
 // the file as a whole (never a partial file).  0, or 14 when the folder is
 // not named or the file cannot be written.
-int saveReadBackKey(const std::string& folder, std::span<const std::uint8_t> bytes);
+[[nodiscard]] int saveReadBackKey(const std::string& folder, std::span<const std::uint8_t> bytes);
 
 }  // namespace mvx::engine

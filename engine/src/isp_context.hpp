@@ -31,14 +31,15 @@ struct OptionsCopy {
     static OptionsCopy from(const IspOptions* options);
 };
 
-// What the run has done to the serial flash so far (operation 2).
+// The step a failed run stopped in (operations 0 to 2).
 enum class FailureStage : std::uint8_t {
     None = 0,
     NotEntered = 1,
     Erase = 2,
     Program = 3,
-    Verify = 4,     // a bank's CRC differed; the chip has been erased again
+    Verify = 4,     // verification failed; after a serial-flash CRC mismatch (20) the chip has been erased again
     HdcpKey = 5,
+    Setup = 6,      // serial flash: the set-up after entering (output bytes, IC code, protect pin, protection)
 };
 
 struct ErasePlan {
@@ -71,6 +72,7 @@ struct IspContext {
     // ---- found on the way ----
     int flashType = 2;
     int detectedBrand = 0;
+    std::uint32_t flashSizeBytes = 0;     // the identified part's size; 0 when not known
     int fileDataLength = 0;
     int programLength = 0;
     int bankChecksum = 0;

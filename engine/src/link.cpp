@@ -11,7 +11,10 @@ int Link::writeRegister(std::uint8_t reg, std::uint8_t value)
 
 int Link::writeRegisterOn(std::uint8_t slave, std::uint8_t reg, std::uint8_t value)
 {
-    return ops_.write(slave, reg, &value, 1, {1, 0, 0});
+    const int rc = ops_.write(slave, reg, &value, 1, {1, 0, 0});
+    if (rc != MVX_OK && firstWriteError_ == MVX_OK)
+        firstWriteError_ = rc;
+    return rc;
 }
 
 int Link::readRegister(std::uint8_t reg, std::uint8_t& value)
@@ -26,13 +29,19 @@ int Link::readRegisterOn(std::uint8_t slave, std::uint8_t reg, std::uint8_t& val
 
 int Link::burst(std::uint8_t reg, const std::uint8_t* bytes, int count)
 {
-    return ops_.write(secondary_, reg, bytes, count, {count, 1, 0});
+    const int rc = ops_.write(secondary_, reg, bytes, count, {count, 1, 0});
+    if (rc != MVX_OK && firstWriteError_ == MVX_OK)
+        firstWriteError_ = rc;
+    return rc;
 }
 
 bool Link::waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
 {
     std::uint8_t value = 0;
-    readRegister(reg, value);   // the first read's own result is not checked
+    // The first read's own result is not checked (the wait is defined that
+    // way): a failed first read is judged by whatever value it left, and a
+    // link that has gone shows in the step's next read.
+    static_cast<void>(readRegister(reg, value));
     for (int reread = 1; (value & mask) != 0; ++reread) {
         clock_.sleepMillis(10);
         if (readRegister(reg, value) != MVX_OK)
@@ -45,9 +54,9 @@ bool Link::waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
 
 bool Link::enterMcuIsp(bool is5312)
 {
-    if (writeRegister(0x90, 0x40) != MVX_OK)
+    beginStep();
+    if (writeRegister(0x90, 0x40) != MVX_OK || writeRegister(0x36, 0x00) != MVX_OK)
         return false;
-    writeRegister(0x36, 0x00);
     std::uint8_t value = 0;
     if (readRegister(0x90, value) != MVX_OK)
         return false;
@@ -63,8 +72,9 @@ int Link::enterMcuIspTwice(bool is5312)
 
 void Link::leaveMcuIsp()
 {
-    writeRegister(0x39, 0x02);
-    writeRegister(0x39, 0x02);
+    const std::uint8_t leave = 0x02;
+    static_cast<void>(ops_.write(primary_, 0x39, &leave, 1, {1, 0, 0}));
+    static_cast<void>(ops_.write(primary_, 0x39, &leave, 1, {1, 0, 0}));
 }
 
 }  // namespace mvx::engine

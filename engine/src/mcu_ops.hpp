@@ -50,7 +50,7 @@ enum class McuPagePath {
 McuPagePath mcuPagePathFor(int adapterKind, int libraryMode, bool transportHasPagePath);
 
 // Pages of a program length L: ((L - 1) >> 8) + 1 for L in 1..65,536, none for 0.
-int mcuPageCount(int length);
+[[nodiscard]] int mcuPageCount(int length);
 
 // What the CRC or checksum unit answered.  On a time-out `finished` is false
 // and `value` holds what the chip's convention reports then (0 for the 5310,
@@ -83,13 +83,13 @@ public:
     void prepare();
 
     // 0xC0 to 0x90, then waits for bit 7: 0 or 18.
-    int massErase();
+    [[nodiscard]] int massErase();
     // Erases bank 0 and bank 1 (5312) page by page and the first
     // ceil(eraseLength / 1024) KB of the last bank (clamped to 0..32 KB),
     // with code 0 and code 13 progress: 0 or 18.
-    int pageErase(int eraseLength);
+    [[nodiscard]] int pageErase(int eraseLength);
     // Mass erase for erase mode 0, page erase otherwise.
-    int erase(int eraseMode, int eraseLength);
+    [[nodiscard]] int erase(int eraseMode, int eraseLength);
 
     // The value 0x90 takes to select a bank.
     std::uint8_t bankSelect(std::uint8_t bank) const;
@@ -98,22 +98,22 @@ public:
     // 13 progress.  0; 18 when a status read fails or the chip stays busy for
     // more than 200 re-reads over the bank; a transport's write failure; 25
     // when there is no page path.
-    int programBank(const BankImage& image, std::uint8_t bank, int length, McuPagePath path);
+    [[nodiscard]] int programBank(const BankImage& image, std::uint8_t bank, int length, McuPagePath path);
 
     // The device's CRC of bank bytes 0..length-1: CRC-8 (5310) or CRC-16 (5312).
-    McuUnitReading deviceCrc(std::uint8_t bank, int length);
+    [[nodiscard]] McuUnitReading deviceCrc(std::uint8_t bank, int length);
     // The 5312's word checksum of bank bytes 0..length-1.
-    McuUnitReading deviceChecksum(std::uint8_t bank, int length);
+    [[nodiscard]] McuUnitReading deviceChecksum(std::uint8_t bank, int length);
 
     // 5310: resets the chip out of ISP mode and reads the checksums its boot
     // code leaves (sleeps 100 ms before and 2 s after the reset).
-    McuBootChecksums bootChecksums();
+    [[nodiscard]] McuBootChecksums bootChecksums();
 
 private:
-    McuUnitReading runUnit(std::uint8_t bank, int length, std::uint8_t startCode);
-    int erasePage(std::uint8_t page);
+    [[nodiscard]] McuUnitReading runUnit(std::uint8_t bank, int length, std::uint8_t startCode);
+    [[nodiscard]] int erasePage(std::uint8_t page);
     void reportErase(int sub, int done, int total) const;
-    bool writeUntilReadBack(std::uint8_t reg, std::uint8_t value);
+    [[nodiscard]] bool writeUntilReadBack(std::uint8_t reg, std::uint8_t value);
 
     Link& link_;
     McuChip chip_;
@@ -123,6 +123,6 @@ private:
 
 // The byte sum (5310) or 16-bit little-endian word sum (5312) of image bytes
 // 0..length-1, modulo 65,536.
-int mcuImageChecksum(const BankImage& image, int length, McuChip chip);
+[[nodiscard]] int mcuImageChecksum(const BankImage& image, int length, McuChip chip);
 
 }  // namespace mvx::engine

@@ -73,9 +73,11 @@ bool reportChecksums(const IspContext& ctx, std::uint8_t bank, int expected, int
     return match;
 }
 
-int leaveWith(Link& link, int result)
+// Leaves ISP mode and returns the result, noting the step that failed.
+int leaveWith(IspContext& ctx, FailureStage stage, int result)
 {
-    link.leaveMcuIsp();
+    ctx.failureStage = stage;
+    ctx.link->leaveMcuIsp();
     return result;
 }
 
@@ -89,6 +91,7 @@ int runMcu(IspContext& ctx)
         return MVX_ERR_NO_FILE_TABLE;
     if (!ctx.link || ctx.clock == nullptr)
         return MVX_ERR_ISP_MODE;
+    ctx.failureStage = FailureStage::None;
 
     const McuRunShape shape = ctx.operation == MVX_OP_MCU_5310 ? McuRunShape{McuChip::M5310, 1}
                                                                : McuRunShape{McuChip::M5312, 2};
@@ -114,28 +117,36 @@ int runMcu(IspContext& ctx)
             eraseLength = bank.eraseLength;
     }
 
-    if (link.enterMcuIspTwice(is5312) != MVX_OK)
+    if (link.enterMcuIspTwice(is5312) != MVX_OK) {
+        ctx.failureStage = FailureStage::NotEntered;
         return MVX_ERR_ISP_MODE;
+    }
 
     McuFlash flash(link, shape.chip, ctx.progress, ctx.plan);
     if (ctx.adapterKind == MVX_ADAPTER_FTDI_USB) {
-        // The FTDI adapter needs the chip erased and ISP mode entered afresh;
-        // the real erase below reports the outcome.
-        flash.erase(ctx.eraseMode, eraseLength);
+        // The FTDI adapter needs the chip erased and ISP mode entered afresh.
+        // This erase only readies the chip: the real erase below, a step of
+        // its own, reports the outcome.
+        static_cast<void>(flash.erase(ctx.eraseMode, eraseLength));
         link.leaveMcuIsp();
-        if (link.enterMcuIspTwice(is5312) != MVX_OK)
+        if (link.enterMcuIspTwice(is5312) != MVX_OK) {
+            ctx.failureStage = FailureStage::NotEntered;
             return MVX_ERR_ISP_MODE;
+        }
     }
     ctx.progress.overall(5);
 
+    // Each step below reports the first write the transport failed, if any,
+    // rather than what the chip made of the writes it did get.
+    link.beginStep();
     flash.prepare();
-    const int eraseResult = flash.erase(ctx.eraseMode, eraseLength);
+    const int eraseResult = link.stepResult(flash.erase(ctx.eraseMode, eraseLength));
     ctx.progress.send(MVX_MSG_ERASE_RESULT, 0, eraseOutcome(ctx.eraseMode, eraseResult == MVX_OK));
     if (eraseResult != MVX_OK)
-        return leaveWith(link, eraseResult);
+        return leaveWith(ctx, FailureStage::Erase, eraseResult);
     ctx.progress.overall(ctx.plan.eraseEnd);
     if (ctx.eraseOnly != 0)
-        return leaveWith(link, MVX_OK);
+        return leaveWith(ctx, FailureStage::None, MVX_OK);
 
     // Programming: the banks in use from the last one down, each in its own
     // share of the progress bar.
@@ -159,12 +170,13 @@ int runMcu(IspContext& ctx)
         noteLoad(ctx, bank);
         if (bank.result != MVX_OK) {
             ctx.progress.send(MVX_MSG_FILE_LOAD_FAILED, code, 0);
-            return leaveWith(link, bank.result);
+            return leaveWith(ctx, FailureStage::None, bank.result);
         }
         storeImage(image, bank, link.primary());
         const int length = std::clamp(bank.programLength, 0, kMcuBankBytes);
-        if (const int rc = flash.programBank(image, code, length, path); rc != MVX_OK)
-            return leaveWith(link, rc);
+        link.beginStep();
+        if (const int rc = link.stepResult(flash.programBank(image, code, length, path)); rc != MVX_OK)
+            return leaveWith(ctx, FailureStage::Program, rc);
 
         if (byChecksum) {
             // The 5310's boot code sums the whole bank as the chip holds it.
@@ -173,13 +185,14 @@ int runMcu(IspContext& ctx)
             programmed[static_cast<std::size_t>(b)] = true;
             continue;
         }
+        link.beginStep();
         if (!verifyCrc(ctx, flash, image, code, length))
-            return leaveWith(link, MVX_ERR_CRC_MISMATCH);
+            return leaveWith(ctx, FailureStage::Verify, link.stepResult(MVX_ERR_CRC_MISMATCH));
         if (is5312) {
             const McuUnitReading device = flash.deviceChecksum(code, length);
             if (!reportChecksums(ctx, code, mcuImageChecksum(image, length, shape.chip), device.value,
                                  device.finished))
-                return leaveWith(link, MVX_ERR_CHECKSUM_MISMATCH);
+                return leaveWith(ctx, FailureStage::Verify, link.stepResult(MVX_ERR_CHECKSUM_MISMATCH));
             ctx.progress.send(MVX_MSG_BANK_SEPARATOR, 0, 0);
         }
     }
@@ -187,6 +200,7 @@ int runMcu(IspContext& ctx)
     if (!is5312) {
         ctx.progress.send(MVX_MSG_BANK_SEPARATOR, 0, 0);
         if (byChecksum && (programmed[0] || programmed[1])) {
+            link.beginStep();
             const McuBootChecksums device = flash.bootChecksums();
             for (int b = 1; b >= 0; --b) {
                 const auto index = static_cast<std::size_t>(b);
@@ -194,7 +208,7 @@ int runMcu(IspContext& ctx)
                     continue;
                 const int value = b == 0 ? device.bank0 : device.bank1;
                 if (!reportChecksums(ctx, static_cast<std::uint8_t>(b), imageSums[index], value, device.read))
-                    return leaveWith(link, MVX_ERR_CHECKSUM_MISMATCH);
+                    return leaveWith(ctx, FailureStage::Verify, link.stepResult(MVX_ERR_CHECKSUM_MISMATCH));
             }
         }
     }

@@ -12,6 +12,6 @@ namespace mvx::engine {
 // prepares and erases the flash, then programs and verifies the banks from the
 // last one down.  Returns 0 or a result code; every failure after entering
 // ISP mode leaves it again.
-int runMcu(IspContext& ctx);
+[[nodiscard]] int runMcu(IspContext& ctx);
 
 }  // namespace mvx::engine

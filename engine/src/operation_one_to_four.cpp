@@ -324,14 +324,15 @@ bool waitWhileSet(Link& link, std::uint8_t mask, int rereads)
 
 bool massErase(Link& link)
 {
-    link.writeRegister(kRegSelect, kStartMassErase);
+    if (link.writeRegister(kRegSelect, kStartMassErase) != MVX_OK)
+        return false;
     return waitWhileSet(link, kMassEraseBusy, kMassEraseRereads);
 }
 
 bool enterM2(Link& link)
 {
-    link.writeRegister(kRegSelect, kSelectIsp);
-    link.writeRegister(kRegCpu, 0x00);
+    if (link.writeRegister(kRegSelect, kSelectIsp) != MVX_OK || link.writeRegister(kRegCpu, 0x00) != MVX_OK)
+        return false;
     for (int read = 0; read < kM2EntryReads; ++read) {
         std::uint8_t status = 0;
         if (link.readRegister(kRegSelect, status) == MVX_OK && (status & kIspBit) != 0)
@@ -357,7 +358,10 @@ int sendPage(Link& link, std::uint8_t page, std::span<const std::uint8_t> bytes,
 // code 2 (sub = `code`) and code 13 in the current window.
 int programWriterBank(const IspContext& ctx, Link& link, int writerBank, const Image& image, std::uint8_t code)
 {
-    link.writeRegister(kRegSelect, kSelectWriterBank[static_cast<std::size_t>(writerBank)]);
+    // Pages sent after a lost bank select would land in the other bank.
+    if (const int rc = link.writeRegister(kRegSelect, kSelectWriterBank[static_cast<std::size_t>(writerBank)]);
+        rc != MVX_OK)
+        return rc;
     const std::size_t pages = image.size() / kPageBytes;
     for (std::size_t i = 0; i < pages; ++i) {
         const int percent = static_cast<int>(i * 100 / pages);
@@ -374,7 +378,8 @@ int programWriterBank(const IspContext& ctx, Link& link, int writerBank, const I
 // The block of operation 5, as page 0x3F of writer bank 0.
 int writeHeaderPage(IspContext& ctx, Link& link, const Image& writerBank0)
 {
-    link.writeRegister(kRegSelect, kSelectWriterBank[0]);
+    if (const int rc = link.writeRegister(kRegSelect, kSelectWriterBank[0]); rc != MVX_OK)
+        return rc;
     const auto page = std::span<const std::uint8_t>(writerBank0).subspan(kOneToFourHeaderPage * kPageBytes, kPageBytes);
     const int rc = sendPage(link, kOneToFourHeaderPage, page, kHeaderPageRereads);
     ctx.clock->sleepMillis(kHeaderPageSettleMillis);

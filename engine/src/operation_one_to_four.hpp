@@ -43,6 +43,6 @@ namespace mvx::engine {
 // 32 KB a writer holds for banks 2 and 3); 13 when the line probe fails or a
 // writer does not enter ISP mode; 18 when a writer stays busy; a transport's
 // write failure; 21 when a writer's checksum differs.
-int runOneToFour(IspContext& ctx);
+[[nodiscard]] int runOneToFour(IspContext& ctx);
 
 }  // namespace mvx::engine

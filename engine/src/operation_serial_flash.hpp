@@ -25,6 +25,6 @@ inline constexpr int kHighestFlashBank = 8;
 // (stage 4) has erased the whole chip again before the run returns 20.
 // Every failure after entering ISP mode leaves it again, except the two
 // IC-code exits (read-only mode and a mismatch, 28).
-int runSerialFlash(IspContext& ctx);
+[[nodiscard]] int runSerialFlash(IspContext& ctx);
 
 }  // namespace mvx::engine

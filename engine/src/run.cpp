@@ -82,8 +82,9 @@ int runOperation(IspContext& ctx, const IspArguments& a)
     case MVX_OP_SERIAL_FLASH: {
         int result = runSerialFlash(ctx);
         // A bank that failed its CRC check has been erased again by then; the
-        // whole operation runs once more, and the second result stands.
-        if (result != MVX_OK && ctx.failureStage == FailureStage::Verify &&
+        // whole operation runs once more, and the second result stands.  A
+        // bus error is not retried.
+        if (result == MVX_ERR_CRC_MISMATCH && ctx.failureStage == FailureStage::Verify &&
             ctx.options.fields.enable_isprepeattest != 1)
             result = runSerialFlash(ctx);
         return result;

@@ -59,6 +59,8 @@ TEST_F(FlashIdentifyTest, ByIdEveryPartIsReportedWithItsBrandAndIndex)
         EXPECT_EQ(ctx->flashBrand, brand);
         EXPECT_EQ(ctx->detectedBrand, brand);
         EXPECT_EQ(ctx->flashType, e.idType);
+        // A named part's size is known; an unknown chip's is not.
+        EXPECT_EQ(ctx->flashSizeBytes, e.brand == MVX_BRAND_UNKNOWN ? 0u : part.sizeBytes);
     }
 }
 
@@ -76,6 +78,7 @@ TEST_F(FlashIdentifyTest, ByBrandEveryPartGetsItsTypeWithoutAMessage)
         EXPECT_TRUE(log.messages.empty());
         EXPECT_EQ(ctx->flashBrand, brandOf(part.name));
         EXPECT_EQ(ctx->flashType, e.brandType);
+        EXPECT_EQ(ctx->flashSizeBytes, 0u);
     }
 }
 

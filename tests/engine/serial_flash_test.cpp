@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "crc.hpp"
 #include "flash_erase.hpp"
 #include "serial_flash_fixture.hpp"
@@ -413,6 +415,116 @@ TEST_F(SerialFlashTest, OutputBytesAreWrittenAfterEntering)
     ASSERT_EQ(runSerialFlash(*ctx), MVX_OK);
     EXPECT_EQ(board->scaler()->registerValue(0xE2), 0xA2);
     EXPECT_EQ(board->scaler()->registerValue(0xE3), 0x5B);
+}
+
+// ---- banks beyond the flash ----
+
+// What the run asks of a flash of known (or unknown) size.  A refused run
+// names the first bank the part lacks and leaves every byte as it was.
+TEST_F(SerialFlashTest, BanksBeyondTheIdentifiedFlashAreRefusedBeforeAnythingIsWritten)
+{
+    struct Row {
+        const char* name;
+        const char* part;
+        int idMode;
+        std::function<void()> job;
+        int result;
+        int beyondBank;   // -1: no refusal message
+    };
+    const auto banks = [this](std::vector<int> list) {
+        return [this, list] {
+            for (int bank : list)
+                useFile(bank, firmwarePattern(300, static_cast<unsigned>(bank + 1)));
+        };
+    };
+    // One whole-device image of `kb` KB in entries 0..entries-1.
+    const auto image = [this](std::size_t kb, int entries) {
+        return [this, kb, entries] {
+            const auto bytes = firmwarePattern(kb * 1024, 7);
+            const std::string path = folder.file("whole.bin");
+            writeWholeFile(path, std::string(bytes.begin(), bytes.end()));
+            for (int bank = 0; bank < entries; ++bank) {
+                FileTableEntry& entry = table[static_cast<std::size_t>(bank)];
+                entry.inUse = 1;
+                entry.format = MVX_FORMAT_WHOLE_DEVICE;
+                std::snprintf(entry.path, sizeof entry.path, "%s", path.c_str());
+            }
+        };
+    };
+    const auto hdcpKey = [this] {
+        ctx->options.fields.enable_hdcp_key_fire = 1;
+        ctx->options.hdcpKeyFile = folder.file("key.bin");
+        writeWholeFile(ctx->options.hdcpKeyFile, std::string(288, '\x42'));
+    };
+    const Row rows[] = {
+        {"banks 0-2 on 128 KB", "W25X10A", 1, banks({0, 1, 2}), MVX_ERR_BANK, 2},
+        {"banks 0-1 on 128 KB", "W25X10A", 1, banks({0, 1}), MVX_OK, -1},
+        {"bank 1 on 64 KB", "Pm25LV512A", 1, banks({0, 1}), MVX_ERR_BANK, 1},
+        {"bank 8 on 512 KB", "W25X40A", 1, banks({0, 8}), MVX_ERR_BANK, 8},
+        {"bank 7 on 512 KB", "MX25L4005", 1, banks({7}), MVX_OK, -1},
+        {"unknown size keeps today's wrap", "W25X10A", 0, banks({2}), MVX_OK, -1},
+        {"HDCP key on 128 KB", "A25L010", 1, hdcpKey, MVX_ERR_BANK, 3},
+        {"HDCP key on 256 KB", "EN25F20", 1, hdcpKey, MVX_OK, -1},
+        {"192 KB image in two banks of 128 KB", "SST25LF010A", 1, image(192, 2), MVX_ERR_BANK, 2},
+        {"128 KB image on 128 KB", "W25X10A", 1, image(128, 2), MVX_OK, -1},
+        {"erase plan mask names bank 2 of 128 KB",
+         "W25X10A", 1,
+         [this] {
+             useFile(0, firmwarePattern(300, 1));
+             ctx->options.fields.enable_bankerasebeforeauto4flash = 1;
+             ctx->options.fields.bankindex_erasebeforeauto4flash = 0x05;
+         },
+         MVX_ERR_BANK, 2},
+        {"bank erase only of bank 2 on 128 KB",
+         "W25X10A", 1,
+         [this] {
+             useFile(2, firmwarePattern(300, 1));
+             ctx->eraseOnly = 1;
+             ctx->eraseMode = 1;
+         },
+         MVX_ERR_BANK, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        table = {};
+        log.messages.clear();
+        start(row.part);
+        ctx->idReadMode = row.idMode;
+        row.job();
+        for (std::size_t i = 0; i < flash().size(); ++i)
+            flash()[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        const auto before = flash();
+        const std::uint32_t kb = static_cast<std::uint32_t>(before.size() / 1024);
+
+        EXPECT_EQ(runSerialFlash(*ctx), row.result);
+        const auto refusals = log.withCode(MVX_MSG_BEYOND_FLASH);
+        if (row.beyondBank < 0) {
+            EXPECT_TRUE(refusals.empty());
+            continue;
+        }
+        EXPECT_EQ(refusals, (std::vector<Message>{{MVX_MSG_BEYOND_FLASH, row.beyondBank, kb}}));
+        EXPECT_TRUE(flash() == before);
+        EXPECT_TRUE(adapter->erases().empty());
+        EXPECT_EQ(pagePrograms(), 0u);
+        EXPECT_EQ(log.withCode(MVX_MSG_RUN_PASSED).size(), 0u);
+    }
+}
+
+TEST_F(SerialFlashTest, WholeImageNeverFillsTheLdBank)
+{
+    start("W25X80A");
+    const auto bytes = firmwarePattern(9 * 0x10000, 5);
+    const std::string path = folder.file("whole.bin");
+    writeWholeFile(path, std::string(bytes.begin(), bytes.end()));
+    for (int bank = 0; bank <= 8; ++bank) {
+        FileTableEntry& entry = table[static_cast<std::size_t>(bank)];
+        entry.inUse = 1;
+        entry.format = MVX_FORMAT_WHOLE_DEVICE;
+        std::snprintf(entry.path, sizeof entry.path, "%s", path.c_str());
+    }
+    EXPECT_EQ(runSerialFlash(*ctx), MVX_ERR_BANK);
+    EXPECT_EQ(adapter->accesses(), 0u);
+    EXPECT_EQ(log.messages, (std::vector<Message>{{MVX_MSG_FILE_LOAD_FAILED, 8, 0}}));
 }
 
 }  // namespace

@@ -154,6 +154,11 @@ std::string loadFailLine(int bank)
     return "Bank " + number(bank) + " Load Fail";
 }
 
+std::string beyondFlashLine(int bank, std::int32_t flashKb)
+{
+    return "Bank " + number(bank) + " lies beyond the end of the " + number(flashKb) + " KB flash";
+}
+
 // ---- run end ----
 
 std::string errorLine(std::int32_t result)

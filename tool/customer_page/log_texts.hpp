@@ -63,6 +63,10 @@ std::string checksumResultLine(int bank, std::int32_t match);
 // "Bank 4 Load Fail".
 std::string loadFailLine(int bank);
 
+// "Bank 2 lies beyond the end of the 128 KB flash": the run was refused
+// before it wrote a bank the identified flash does not have.
+std::string beyondFlashLine(int bank, std::int32_t flashKb);
+
 // ---- run end ----
 
 // The failure line of a result code: "Error Code: 13 MCU link error!", and

@@ -76,6 +76,7 @@ LogChange RunLog::handle(const ProgressMessage& message)
         return {};
     case MVX_MSG_NOT_PMC_FOR_EEPROM: return append(flashToEepromLine());
     case MVX_MSG_IC_CODE: icCode_ = value; return {};
+    case MVX_MSG_BEYOND_FLASH: return append(beyondFlashLine(sub, value));
     default: return {};
     }
 }

@@ -280,6 +280,8 @@ TEST(OtherLines, LoadFailureSeparatorAndFlashToEeprom)
     EXPECT_EQ(linesOf(MVX_MSG_FILE_LOAD_FAILED, 4, 0), (Lines{"Bank 4 Load Fail"}));
     EXPECT_EQ(linesOf(MVX_MSG_BANK_SEPARATOR, 0, 0), (Lines{""}));
     EXPECT_EQ(linesOf(MVX_MSG_NOT_PMC_FOR_EEPROM, 0, 0), (Lines{"Only p-flash supports flash to eeprom!!"}));
+    EXPECT_EQ(linesOf(MVX_MSG_BEYOND_FLASH, 2, 128), (Lines{"Bank 2 lies beyond the end of the 128 KB flash"}));
+    EXPECT_EQ(linesOf(MVX_MSG_BEYOND_FLASH, 8, 512), (Lines{"Bank 8 lies beyond the end of the 512 KB flash"}));
 }
 
 TEST(OtherLines, OverallPercentAndIcCodeAppendNothingButAreKept)
@@ -292,10 +294,10 @@ TEST(OtherLines, OverallPercentAndIcCodeAppendNothingButAreKept)
     EXPECT_EQ(log.icCode(), 0x5B);
 }
 
-TEST(OtherLines, CodesAbove16AreIgnored)
+TEST(OtherLines, CodesAbove17AreIgnored)
 {
     RunLog log;
-    for (int code : {17, 100, 255})
+    for (int code : {18, 100, 255})
         EXPECT_FALSE(send(log, code, 1, 1).changed()) << code;
     EXPECT_TRUE(log.lines().empty());
 }
@@ -573,6 +575,20 @@ TEST_F(EngineRun, FailedRunEndsWithItsErrorLine)
     EXPECT_EQ(lines().back(), "Error Code: 13 MCU link error!");
     EXPECT_EQ(count("File Date Time: "), 0u);
     EXPECT_EQ(window_.boxes.size(), 1u);
+}
+
+TEST_F(EngineRun, BankBeyondTheFlashIsRefusedWithItsLineAndTheFlashKept)
+{
+    board("[board]\nflash=W25X10A\n");
+    const std::string before(128 * 1024, '\x5A');
+    mvx::test::writeWholeFile(boardFolder_.file("flash.bin"), before);
+    for (int bank = 0; bank <= 2; ++bank)
+        firmware(bank, 300);
+    EXPECT_EQ(serialFlash(), MVX_ERR_BANK);
+    const Lines tail{"Bank 2 lies beyond the end of the 128 KB flash", "Error Code: 11"};
+    ASSERT_GE(lines().size(), tail.size());
+    EXPECT_EQ(Lines(lines().end() - 2, lines().end()), tail);
+    EXPECT_EQ(mvx::test::readWholeFile(boardFolder_.file("flash.bin")), before);
 }
 
 TEST_F(EngineRun, McuPartialEraseAndChecksumVerifyReadStepByStep)

@@ -25,6 +25,7 @@ FileProblem notRegular(unsigned mode)
     FileProblem problem;
     problem.fault = FileFault::NotRegular;
     problem.what = fileKindName(mode);
+    problem.mode = mode;
     return problem;
 }
 

@@ -27,6 +27,7 @@ enum class FileFault {
 struct FileProblem {
     FileFault fault = FileFault::None;
     std::string what;            // NotRegular: "a folder", "a named pipe", "a device", "a socket", ...
+    unsigned mode = 0;           // NotRegular: the st_mode of what was found
     std::uint64_t size = 0;      // TooLarge: the file's size
     std::uint64_t limit = 0;     // TooLarge: the limit it exceeds
     int systemError = 0;         // Missing, Unreadable: the errno value

@@ -8,12 +8,18 @@
 
 namespace mvx::cli {
 
+class InterruptWatch;
+
 struct CliEnvironment {
     std::string programPath;       // the running program (the engine is looked for beside it)
     std::ostream* out = nullptr;   // stdout
     std::ostream* err = nullptr;   // stderr
     bool stderrIsTerminal = false;
     int terminalColumns = 80;
+    // Ctrl-C and SIGTERM outside the engine runs end the command (removing
+    // its temporary folder); null: signals keep their ordinary effect
+    // outside the runs.
+    InterruptWatch* interrupts = nullptr;
 };
 
 // args without the program name.

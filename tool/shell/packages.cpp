@@ -10,6 +10,8 @@
 #include "mvx/platform/atomic_file.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/paths.hpp"
+#include "mvx/platform/regular_file.hpp"
+#include "mvxisp_file_limits.hpp"
 #include "shell/file_io.hpp"
 
 namespace mvx::tool {
@@ -322,10 +324,10 @@ UnpackedIspFile unpackIspFile(const std::string& path, const std::string& ispfil
         return refuse(error);
     if (!fileExists(path))
         return refuse("the ISP file '" + path + "' does not exist");
-    const auto file = readFileBytes(path, &error);
-    if (!file)
-        return refuse(error);
-    const std::string_view bytes = *file;
+    const platform::FileBytes file = platform::readRegularFile(path, kMaxIspFileBytes);
+    if (!file.ok())
+        return refuse("the ISP file '" + path + "' " + file.problem.message());
+    const std::string_view bytes = file.bytes;
     if (bytes.size() < 2 * kPackageMagic.size() || bytes.substr(0, 4) != kPackageMagic ||
         bytes.substr(bytes.size() - 4) != kPackageMagic)
         return refuse("not an ISP file: the magic MVXF is missing at its start or end");

@@ -63,10 +63,7 @@ PackageResult failed(std::string message)
 // the payload when it carries a valid trailer.
 std::string_view executableImage(std::string_view program)
 {
-    const auto trailer = decodeTrailer(program);
-    if (!trailer || trailer->total() > program.size() - kTrailerBytes)
-        return program;
-    return program.substr(0, program.size() - kTrailerBytes - static_cast<std::size_t>(trailer->total()));
+    return splitProgram(program).image;
 }
 
 std::string folderOf(const std::string& path)
@@ -133,6 +130,29 @@ std::optional<Trailer> decodeTrailer(std::string_view fileBytes)
 
 // ---- the self-contained program ----------------------------------------------
 
+ProgramParts splitProgram(std::string_view program)
+{
+    ProgramParts parts;
+    parts.image = program;
+    const auto trailer = decodeTrailer(program);
+    if (!trailer)
+        return parts;
+    const std::uint64_t room = program.size() - kTrailerBytes;
+    if (trailer->total() > room) {
+        parts.error = "The program file is damaged: its package records " + std::to_string(trailer->total()) +
+                      " bytes but holds only " + std::to_string(room) + ".";
+        return parts;
+    }
+    parts.packaged = true;
+    parts.image = program.substr(0, static_cast<std::size_t>(room - trailer->total()));
+    std::size_t at = parts.image.size();
+    for (std::size_t i = 0; i < kPayloadMemberCount; ++i) {
+        parts.members[i] = program.substr(at, trailer->sizes[i]);
+        at += trailer->sizes[i];
+    }
+    return parts;
+}
+
 PackageResult unpackSelf(const ShellLocations& where)
 {
     std::string error;
@@ -140,27 +160,19 @@ PackageResult unpackSelf(const ShellLocations& where)
     if (!program)
         return failed("Cannot read the program file: " + error);
     const std::string exePath = where.workFile(kProgramMember);
-    std::string_view image = *program;
+    const ProgramParts parts = splitProgram(*program);
+    if (!parts.error.empty())
+        return failed(parts.error);
+    const std::string_view image = parts.image;
 
-    if (const auto trailer = decodeTrailer(*program)) {
-        const std::uint64_t room = program->size() - kTrailerBytes;
-        if (trailer->total() > room) {
-            return failed("The program file is damaged: its package records " +
-                          std::to_string(trailer->total()) + " bytes but holds only " +
-                          std::to_string(room) + ".");
-        }
-        image = std::string_view(*program).substr(0, static_cast<std::size_t>(room - trailer->total()));
-        std::size_t at = image.size();
+    if (parts.packaged) {
         for (std::size_t i = 0; i < kPayloadMemberCount; ++i) {
-            const std::size_t size = trailer->sizes[i];
             const bool alwaysWritten = i == kEngineIndex || i == kSettingsIndex ||
                                        i == kBinaryIndex || i == kHdcpKeyIndex;
-            if (size > 0 || alwaysWritten) {
-                if (!writeFileBytes(where.workFile(kPayloadMembers[i]),
-                                    std::string_view(*program).substr(at, size), &error))
+            if (!parts.members[i].empty() || alwaysWritten) {
+                if (!writeFileBytes(where.workFile(kPayloadMembers[i]), parts.members[i], &error))
                     return failed("Cannot unpack the program: " + error);
             }
-            at += size;
         }
     } else {
         const std::string engineCopy = where.workFile(kEngineMember);

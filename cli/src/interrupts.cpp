@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace mvx::cli {
 
@@ -46,7 +47,11 @@ InterruptWatch::InterruptWatch()
         pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
         return;
     }
-    thread_ = std::thread([this] { watch(); });
+    try {
+        thread_ = std::thread([this] { watch(); });
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
+    }
 }
 
 InterruptWatch::~InterruptWatch()

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
@@ -15,11 +14,14 @@
 #include "buses.hpp"
 #include "engine_library.hpp"
 #include "help.hpp"
+#include "interrupts.hpp"
 #include "job.hpp"
 #include "json.hpp"
 #include "log_texts.hpp"
 #include "mvx/platform/paths.hpp"
 #include "mvx/platform/registry.hpp"
+#include "mvx/platform/regular_file.hpp"
+#include "mvxisp_file_limits.hpp"
 #include "mvxisp_result.hpp"
 #include "reporter.hpp"
 #include "rsp_job.hpp"
@@ -36,17 +38,23 @@ namespace {
 
 // Interrupts (Ctrl-C, SIGTERM, SIGHUP) are held back while the engine runs:
 // a run stopped half-way can leave a monitor with half its firmware.  They
-// are looked at between runs and taken when the command ends.  So is SIGPIPE:
-// a reader that goes away (`mvxisp program --json | head`) makes writes fail
-// instead of ending the run.
+// are looked at between runs and taken when the command ends.  With an
+// InterruptWatch they are held back by the watch (outside the runs it ends
+// the command); without one they are blocked here.  So is SIGPIPE: a reader
+// that goes away (`mvxisp program --json | head`) makes writes fail instead
+// of ending the run.
 class InterruptGuard {
 public:
-    InterruptGuard()
+    explicit InterruptGuard(InterruptWatch* watch) : watch_(watch)
     {
         sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        sigaddset(&set_, SIGHUP);
+        if (watch_ == nullptr) {
+            sigaddset(&set_, SIGINT);
+            sigaddset(&set_, SIGTERM);
+            sigaddset(&set_, SIGHUP);
+        } else {
+            watch_->holdBack();
+        }
         sigaddset(&set_, SIGPIPE);
         blocked_ = pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
     }
@@ -55,6 +63,8 @@ public:
         takePending();
         if (blocked_)
             pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+        if (watch_ != nullptr)
+            watch_->release();
     }
     InterruptGuard(const InterruptGuard&) = delete;
     InterruptGuard& operator=(const InterruptGuard&) = delete;
@@ -62,6 +72,8 @@ public:
     // The interrupt waiting to be taken (SIGINT, SIGTERM or SIGHUP), or 0.
     int pending() const
     {
+        if (watch_ != nullptr)
+            return watch_->heldSignal();
         sigset_t waiting;
         if (!blocked_ || sigpending(&waiting) != 0)
             return 0;
@@ -80,31 +92,43 @@ public:
     }
 
 private:
+    InterruptWatch* watch_;
     sigset_t set_{};
     sigset_t old_{};
     bool blocked_ = false;
 };
 
-// The temporary folder an ISP file is unpacked into, removed with the object.
+// The temporary folder an ISP file is unpacked into, removed with the object
+// or, when the command is interrupted, by the watch.
 class ScratchFolder {
 public:
-    ScratchFolder()
+    explicit ScratchFolder(InterruptWatch* watch) : watch_(watch)
     {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/mvxisp-job-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
+        std::unique_lock<std::mutex> work;
+        if (watch_ != nullptr)
+            work = watch_->fileWork();
+        if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
+            if (watch_ != nullptr)
+                watch_->removeOnInterrupt(path_);
+        }
     }
     ~ScratchFolder()
     {
-        if (!path_.empty())
-            tool::removeFolder(path_);
+        if (path_.empty())
+            return;
+        tool::removeFolder(path_);
+        if (watch_ != nullptr)
+            watch_->keep(path_);
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::string& path() const { return path_; }
 
 private:
+    InterruptWatch* watch_;
     std::string path_;
 };
 
@@ -279,7 +303,7 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
         reporter_.note(line);
     reporter_.note(describeTarget(call));
 
-    InterruptGuard interrupts;
+    InterruptGuard interrupts(environment_.interrupts);
     const MvxWindow window{&reporter_, &sendToReporter, &boxToReporter};
     const IspOptions options = call.optionsForCall();
     int passed = 0;
@@ -346,10 +370,10 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
 
 std::uint16_t wholeFileSum(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    const platform::FileBytes file = platform::readRegularFile(path, kMaxImageFileBytes);
     unsigned sum = 0;
-    for (std::istreambuf_iterator<char> it(in), end; it != end; ++it)
-        sum += static_cast<unsigned char>(*it);
+    for (const char byte : file.bytes)
+        sum += static_cast<unsigned char>(byte);
     return static_cast<std::uint16_t>(sum);
 }
 
@@ -464,10 +488,16 @@ int Session::runJob(const ParsedArguments& args)
     int status = 0;
     if (!loadEngine(args, engine, &status))
         return status;
-    ScratchFolder folder;
+    ScratchFolder folder(environment_.interrupts);
     if (folder.path().empty())
         return fail(kStatusInternal, "cannot create a temporary folder for the job");
+    // An interrupt waits until the unpack is complete, then removes the folder.
+    std::unique_lock<std::mutex> unpacking;
+    if (environment_.interrupts != nullptr)
+        unpacking = environment_.interrupts->fileWork();
     RspLoad load = loadRspJob(args.positional[0], folder.path(), targets, settings);
+    if (unpacking.owns_lock())
+        unpacking.unlock();
     if (load.status != 0)
         return fail(load.status, load.error);
     readImageInfo(load.job, engine.getFileInfo());

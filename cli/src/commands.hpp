@@ -11,6 +11,8 @@
 
 namespace mvx::cli {
 
+class InterruptWatch;
+
 struct CliEnvironment {
     std::string programPath;       // the running program (the engine is looked for beside it)
     std::ostream* out = nullptr;   // stdout
@@ -20,6 +22,10 @@ struct CliEnvironment {
     // Set while a virtual board stands in for the hardware: every command
     // but buses shows it first and in its last line.
     std::optional<tool::VirtualBoardNotice> virtualBoard;
+    // Ctrl-C and SIGTERM outside the engine runs end the command (removing
+    // its temporary folder); null: signals keep their ordinary effect
+    // outside the runs.
+    InterruptWatch* interrupts = nullptr;
 };
 
 // args without the program name.

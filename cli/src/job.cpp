@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "mvx/platform/regular_file.hpp"
+#include "mvxisp_file_limits.hpp"
 #include "mvxisp_result.hpp"
 #include "shell/option_records.hpp"
 
@@ -260,23 +262,21 @@ std::optional<std::string> busNodeFrom(std::string_view text)
     return std::nullopt;
 }
 
-bool readable(const std::string& path, std::string* why)
+bool readable(const std::string& path, std::string* why, std::uint64_t limit)
 {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error) {
-        *why = error.message();
-        return false;
+    const platform::FileProblem problem = platform::checkRegularFile(path, limit);
+    if (!problem.ok())
+        *why = "it " + problem.message();
+    return problem.ok();
+}
+
+std::uint64_t fileLimitOf(int format)
+{
+    switch (format) {
+    case MVX_FORMAT_HEX: return kMaxHexFileBytes;
+    case MVX_FORMAT_BINARY: return kMaxBinaryFileBytes;
+    default: return kMaxImageFileBytes;
     }
-    if (std::filesystem::is_directory(status)) {
-        *why = "it is a folder";
-        return false;
-    }
-    if (::access(path.c_str(), R_OK) != 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    return true;
 }
 
 BankFiles collectBankFiles(int operation, const ParsedArguments& args)
@@ -311,7 +311,7 @@ BankFiles collectBankFiles(int operation, const ParsedArguments& args)
         if (image->size() >= MVX_PATH_CAPACITY)
             return fail(kStatusUsage, "the path '" + *image + "' is longer than 259 characters");
         std::string why;
-        if (!readable(*image, &why))
+        if (!readable(*image, &why, kMaxImageFileBytes))
             return fail(MVX_ERR_FILE, "cannot read the image '" + *image + "': " + why);
         std::error_code error;
         const auto size = std::filesystem::file_size(*image, error);
@@ -343,7 +343,7 @@ BankFiles collectBankFiles(int operation, const ParsedArguments& args)
         if (file.path.size() >= MVX_PATH_CAPACITY)
             return fail(kStatusUsage, "the path '" + file.path + "' is longer than 259 characters");
         std::string why;
-        if (!readable(file.path, &why))
+        if (!readable(file.path, &why, fileLimitOf(file.format)))
             return fail(MVX_ERR_FILE, "cannot read the bank " + std::to_string(file.bank) + " file '" + file.path +
                                           "': " + why);
     }
@@ -586,9 +586,6 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
         if (args.positional.size() != 1)
             return usage("name one HDCP key file");
         call.hdcpKeyFile = args.positional[0];
-        std::string why;
-        if (!readable(call.hdcpKeyFile, &why))
-            return refuse(MVX_ERR_FILE, "cannot read the HDCP key file '" + call.hdcpKeyFile + "': " + why);
         call.options.enable_hdcp_key_fire = 1;
         call.options.hdcp_key_file_kind = endsWithIgnoringCase(call.hdcpKeyFile, ".txt") ? 1 : 0;
         if (const auto text = args.value("key-kind")) {
@@ -597,6 +594,12 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
                 return usage(error);
             call.options.hdcp_key_file_kind = *kind;
         }
+        // A binary key fills at most the key block; of a text key nothing is read.
+        const std::uint64_t keyLimit =
+            call.options.hdcp_key_file_kind == 0 ? kMaxHdcpKeyFileBytes : platform::kNoFileLimit;
+        std::string why;
+        if (!readable(call.hdcpKeyFile, &why, keyLimit))
+            return refuse(MVX_ERR_FILE, "cannot read the HDCP key file '" + call.hdcpKeyFile + "': " + why);
         if (const auto text = args.value("verify-key")) {
             const auto method = parseChoice("verify-key", *text, kKeyVerifyNames, &error);
             if (!method)
@@ -628,7 +631,7 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
             std::string why;
             if (ldFiles[i].size() >= MVX_PATH_CAPACITY)
                 return usage("the path '" + ldFiles[i] + "' is longer than 259 characters");
-            if (!readable(ldFiles[i], &why))
+            if (!readable(ldFiles[i], &why, kMaxHexFileBytes))
                 return refuse(MVX_ERR_FILE, "cannot read the LD file '" + ldFiles[i] + "': " + why);
             setEntry(call.table[static_cast<std::size_t>(entries[i])], 1, MVX_FORMAT_HEX, ldFiles[i]);
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "mvx/platform/regular_file.hpp"
 #include "mvxisp.h"
 
 namespace mvx::cli {
@@ -136,7 +137,12 @@ EraseChoice eraseChoiceOf(int operation, const ParsedArguments& args);
 // A bus given as N, i2c-N or a path, as the path of its node.
 std::optional<std::string> busNodeFrom(std::string_view text);
 
-// Whether the file can be opened for reading; *why says why not.
-bool readable(const std::string& path, std::string* why);
+// Whether path is a regular file of at most `limit` bytes that can be opened
+// for reading (looked at without ever blocking on a pipe or device); *why
+// says why not ("it is a named pipe, not a file", "it does not exist", ...).
+bool readable(const std::string& path, std::string* why, std::uint64_t limit = platform::kNoFileLimit);
+
+// The largest bank file of a format (0 HEX, 1 raw binary, 2 whole image).
+std::uint64_t fileLimitOf(int format);
 
 }  // namespace mvx::cli

@@ -8,14 +8,20 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "interrupts.hpp"
 #include "job.hpp"
 #include "mvx/platform/paths.hpp"
 
 int main(int argc, char** argv)
 {
     try {
+        // First, before any other thread exists: interrupts are then taken
+        // by the watch in every thread the program starts.
+        mvx::cli::InterruptWatch interrupts;
         std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
         mvx::cli::CliEnvironment environment;
+        if (interrupts.active())
+            environment.interrupts = &interrupts;
         environment.programPath = mvx::platform::currentProgramPath();
         if (environment.programPath.empty() && argc > 0)
             environment.programPath = argv[0];

@@ -5,6 +5,7 @@
 #include "log_texts.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/paths.hpp"
+#include "mvxisp_file_limits.hpp"
 #include "shell/packages.hpp"
 
 namespace mvx::cli {
@@ -35,7 +36,7 @@ RspLoad loadRspJob(const std::string& path, const std::string& folder, std::opti
                    const std::string& stationSettings)
 {
     std::string why;
-    if (!readable(path, &why))
+    if (!readable(path, &why, kMaxIspFileBytes))
         return refuse(kStatusNoInput, "cannot read the ISP file '" + path + "': " + why);
     const tool::UnpackedIspFile unpacked = tool::unpackIspFile(path, folder);
     if (!unpacked.ok)
@@ -209,7 +210,7 @@ Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::str
         const auto entries = ldEntriesOf(mode);
         for (std::size_t i = 0; i < paths.size(); ++i) {
             std::string why;
-            if (!readable(paths[i], &why))
+            if (!readable(paths[i], &why, kMaxHexFileBytes))
                 return fail(kStatusNoInput, "LD file " + std::to_string(i + 1) + " '" + paths[i] +
                                                 "' cannot be read (" + why + "): give the four LD files with --ld");
             if (!setEntry(call.table[static_cast<std::size_t>(entries[i])], 1, MVX_FORMAT_HEX, paths[i]))

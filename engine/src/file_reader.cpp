@@ -1,17 +1,15 @@
 #include "file_reader.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <span>
 
 #include "crc.hpp"
+#include "mvx/platform/debug_output.hpp"
+#include "mvx/platform/regular_file.hpp"
+#include "mvxisp_file_limits.hpp"
 
 namespace mvx::engine {
 
@@ -32,59 +30,6 @@ constexpr std::uint8_t kHexStartSegment = 0x03;
 constexpr std::uint8_t kHexExtendedLinear = 0x04;
 constexpr std::uint8_t kHexStartLinear = 0x05;
 
-// A regular file opened for reading; anything else (missing, a folder, a
-// device) counts as not open.
-class InputFile {
-public:
-    explicit InputFile(const char* path)
-    {
-        fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
-            return;
-        struct stat info {};
-        if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-            ::close(fd_);
-            fd_ = -1;
-            return;
-        }
-        size_ = static_cast<std::uint64_t>(info.st_size);
-    }
-    ~InputFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    std::uint64_t size() const { return size_; }
-
-    // Reads up to bytes.size() bytes from `offset`.  Returns the count read,
-    // fewer at the end of the file, or -1 on a read error.
-    long long readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const
-    {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t count =
-                ::pread(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-            if (count < 0) {
-                if (errno == EINTR)
-                    continue;
-                return -1;
-            }
-            if (count == 0)
-                break;
-            done += static_cast<std::size_t>(count);
-        }
-        return static_cast<long long>(done);
-    }
-
-private:
-    int fd_ = -1;
-    std::uint64_t size_ = 0;
-};
-
 int hexDigit(int c)
 {
     if (c >= '0' && c <= '9')
@@ -96,31 +41,13 @@ int hexDigit(int c)
     return -1;
 }
 
-// Reads a HEX file character by character through a small buffer, so a file
-// of any size costs a fixed amount of memory.
+// The characters of a HEX file held in memory.
 class HexStream {
 public:
-    explicit HexStream(const InputFile& file) : file_(file) {}
+    explicit HexStream(std::span<const std::uint8_t> text) : text_(text) {}
 
-    // The next character, or -1 at the end of the file or after a read error.
-    int next()
-    {
-        if (pos_ == end_) {
-            if (failed_)
-                return -1;
-            const long long count = file_.readAt(offset_, chunk_);
-            if (count < 0) {
-                failed_ = true;
-                return -1;
-            }
-            if (count == 0)
-                return -1;
-            offset_ += static_cast<std::uint64_t>(count);
-            pos_ = 0;
-            end_ = static_cast<std::size_t>(count);
-        }
-        return chunk_[pos_++];
-    }
+    // The next character, or -1 at the end of the text.
+    int next() { return pos_ < text_.size() ? text_[pos_++] : -1; }
 
     // Two hex digits as one byte; false when either is not a hex digit.
     bool readByte(std::uint8_t& value)
@@ -135,15 +62,9 @@ public:
         return true;
     }
 
-    bool failed() const { return failed_; }
-
 private:
-    const InputFile& file_;
-    std::array<std::uint8_t, 4096> chunk_{};
+    std::span<const std::uint8_t> text_;
     std::size_t pos_ = 0;
-    std::size_t end_ = 0;
-    std::uint64_t offset_ = 0;
-    bool failed_ = false;
 };
 
 // Intel-HEX: records ":" count, address (2 bytes), type, data, checksum, with
@@ -151,37 +72,36 @@ private:
 // highest record.  Only data records carry bank data; the address records
 // (types 2 and 4) and start-address records (3 and 5) are checked and
 // passed over, since a bank file places its bytes by their 16-bit offsets.
-int parseHex(const InputFile& file, std::vector<std::uint8_t>& buffer, int& dataLength)
+int parseHex(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& buffer, int& dataLength)
 {
     HexStream in(file);
     std::array<std::uint8_t, 255> data{};
-    const auto malformed = [&in] { return in.failed() ? MVX_ERR_FILE : MVX_ERR_HEX_RECORD; };
 
     for (;;) {
         int c = in.next();
         while (c >= 0 && c != ':')
             c = in.next();
         if (c < 0)
-            return in.failed() ? MVX_ERR_FILE : MVX_OK;
+            return MVX_OK;
 
         std::uint8_t count = 0;
         std::uint8_t high = 0;
         std::uint8_t low = 0;
         std::uint8_t type = 0;
         if (!in.readByte(count) || !in.readByte(high) || !in.readByte(low) || !in.readByte(type))
-            return malformed();
+            return MVX_ERR_HEX_RECORD;
         if (type == kHexEndOfFile)
             return MVX_OK;
 
         unsigned sum = unsigned{count} + high + low + type;
         for (std::size_t i = 0; i < count; ++i) {
             if (!in.readByte(data[i]))
-                return malformed();
+                return MVX_ERR_HEX_RECORD;
             sum += data[i];
         }
         std::uint8_t checksum = 0;
         if (!in.readByte(checksum))
-            return malformed();
+            return MVX_ERR_HEX_RECORD;
         if (((sum + checksum) & 0xFFu) != 0)
             return MVX_ERR_HEX_RECORD;
 
@@ -208,24 +128,15 @@ int parseHex(const InputFile& file, std::vector<std::uint8_t>& buffer, int& data
 
 // Raw binary: the file's bytes from offset 0.  A file longer than the load
 // buffer is refused (its tail would be lost), reporting its real length.
-int readRawBinary(const InputFile& file, std::vector<std::uint8_t>& buffer, int& dataLength)
+int readRawBinary(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& buffer, int& dataLength)
 {
-    const long long count = file.readAt(0, buffer);
-    if (count < 0)
+    if (file.size() > buffer.size()) {
+        dataLength = static_cast<int>(std::min<std::size_t>(file.size(), INT_MAX));
         return MVX_ERR_FILE;
-    if (count == static_cast<long long>(buffer.size())) {
-        std::uint8_t extra = 0;
-        const long long more = file.readAt(buffer.size(), std::span<std::uint8_t>(&extra, 1));
-        if (more < 0)
-            return MVX_ERR_FILE;
-        if (more > 0) {
-            const std::uint64_t length = std::max<std::uint64_t>(file.size(), buffer.size() + 1);
-            dataLength = static_cast<int>(std::min<std::uint64_t>(length, INT_MAX));
-            return MVX_ERR_FILE;
-        }
     }
-    dataLength = static_cast<int>(count);
-    return count == 0 ? MVX_ERR_FILE : MVX_OK;
+    std::copy(file.begin(), file.end(), buffer.begin());
+    dataLength = static_cast<int>(file.size());
+    return file.empty() ? MVX_ERR_FILE : MVX_OK;
 }
 
 bool allBlank(const std::vector<std::uint8_t>& buffer, std::size_t from, std::size_t to)
@@ -237,16 +148,16 @@ bool allBlank(const std::vector<std::uint8_t>& buffer, std::size_t from, std::si
 }
 
 // Whole-device binary: only the bank's window of the file is read.
-int readWholeDevice(const InputFile& file, std::uint8_t bankCode, const LoadRules& rules,
+int readWholeDevice(std::span<const std::uint8_t> file, std::uint8_t bankCode, const LoadRules& rules,
                     std::vector<std::uint8_t>& buffer, int& dataLength)
 {
-    if (file.size() == 0)
+    if (file.empty())
         return MVX_ERR_FILE;
     const DeviceWindow window = wholeDeviceWindow(rules.operation, bankCode, file.size());
-    if (window.count > 0) {
-        const auto target = std::span<std::uint8_t>(buffer).first(static_cast<std::size_t>(window.count));
-        if (file.readAt(window.offset, target) < 0)
-            return MVX_ERR_FILE;
+    if (window.count > 0 && window.offset < file.size()) {
+        const auto count = std::min<std::uint64_t>(static_cast<std::uint64_t>(window.count), file.size() - window.offset);
+        const auto from = file.subspan(static_cast<std::size_t>(window.offset), static_cast<std::size_t>(count));
+        std::copy(from.begin(), from.end(), buffer.begin());
     }
     dataLength = window.dataLength;
 
@@ -258,18 +169,10 @@ int readWholeDevice(const InputFile& file, std::uint8_t bankCode, const LoadRule
     return MVX_OK;
 }
 
-int readEntry(const FileTableEntry& entry, std::uint8_t bankCode, const LoadRules& rules, LoadedBank& bank)
+int parseFile(std::span<const std::uint8_t> file, int format, std::uint8_t bankCode, const LoadRules& rules,
+              LoadedBank& bank)
 {
-    if (entry.format < MVX_FORMAT_HEX || entry.format > MVX_FORMAT_WHOLE_DEVICE)
-        return MVX_ERR_FILE_FORMAT;
-    // The path must end within its field.
-    if (std::memchr(entry.path, '\0', sizeof entry.path) == nullptr)
-        return MVX_ERR_FILE;
-    const InputFile file(entry.path);
-    if (!file.isOpen())
-        return MVX_ERR_FILE;
-
-    switch (entry.format) {
+    switch (format) {
     case MVX_FORMAT_HEX:
         return parseHex(file, bank.buffer, bank.dataLength);
     case MVX_FORMAT_BINARY:
@@ -352,6 +255,48 @@ int applyLengthRules(std::uint8_t code, const LoadRules& rules, int alignedLengt
     return MVX_ERR_BANK;
 }
 
+bool validOperation(const LoadRules& rules)
+{
+    return rules.operation >= MVX_OP_MCU_5310 && rules.operation <= MVX_OP_SERIAL_FLASH_1TO4;
+}
+
+bool validFormat(int format)
+{
+    return format >= MVX_FORMAT_HEX && format <= MVX_FORMAT_WHOLE_DEVICE;
+}
+
+LoadedBank blankBank(const LoadRules& rules)
+{
+    LoadedBank bank;
+    bank.buffer.assign(kLoadBufferSize, 0xFF);
+    bank.eraseLength = rules.eraseLength;
+    return bank;
+}
+
+// The steps after the parse.  A failed read is reported after the alignment
+// and the marker test, which then see what was read so far.
+LoadedBank finishLoad(LoadedBank bank, int readResult, std::uint8_t bankCode, const LoadRules& rules)
+{
+    const int alignedLength =
+        sectorEraseApplies(rules, bankCode) ? sectorAlignedLength(bank.dataLength) : bank.dataLength;
+    bank.eepromMarker = hasEepromMarker(bank.buffer);
+    if (readResult != MVX_OK) {
+        bank.result = readResult;
+        return bank;
+    }
+
+    const int lengthResult = applyLengthRules(bankCode, rules, alignedLength, bank);
+    if (lengthResult != MVX_OK) {
+        bank.result = lengthResult;
+        bank.programLength = 0;
+        bank.summedLength = 0;
+        return bank;
+    }
+    const auto summed = static_cast<std::size_t>(std::clamp(bank.summedLength, 0, kBankSize));
+    bank.checksum = bankChecksum(rules.operation, std::span<const std::uint8_t>(bank.buffer).first(summed));
+    return bank;
+}
+
 }  // namespace
 
 DeviceWindow wholeDeviceWindow(int operation, std::uint8_t bankCode, std::uint64_t fileLength)
@@ -424,46 +369,58 @@ bool hasEepromMarker(const std::vector<std::uint8_t>& buffer)
     return std::equal(kMarker.begin(), kMarker.end(), buffer.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
+std::uint64_t fileLimitOf(int format)
+{
+    switch (format) {
+    case MVX_FORMAT_HEX: return kMaxHexFileBytes;
+    case MVX_FORMAT_BINARY: return kMaxBinaryFileBytes;
+    default: return kMaxImageFileBytes;
+    }
+}
+
 LoadedBank loadBank(const FileTableEntry* entry, std::uint8_t bankCode, const LoadRules& rules)
 {
-    LoadedBank bank;
-    bank.buffer.assign(kLoadBufferSize, 0xFF);
-    bank.eraseLength = rules.eraseLength;
     if (entry == nullptr) {
+        LoadedBank bank = blankBank(rules);
         bank.result = MVX_ERR_NO_FILE_TABLE;
         return bank;
     }
-    if (rules.operation < MVX_OP_MCU_5310 || rules.operation > MVX_OP_SERIAL_FLASH_1TO4) {
+    if (!validOperation(rules) || !validFormat(entry->format))
+        return loadBankFromBytes({}, entry->format, bankCode, rules);
+    // The path must end within its field.
+    if (std::memchr(entry->path, '\0', sizeof entry->path) == nullptr)
+        return finishLoad(blankBank(rules), MVX_ERR_FILE, bankCode, rules);
+
+    // The file is read whole (never blocking on a pipe or device, bounded by
+    // its format's limit), then parsed from memory.
+    const platform::FileBytes file = platform::readRegularFile(entry->path, fileLimitOf(entry->format));
+    if (!file.ok()) {
+        platform::debugOutput("firmware file '" + std::string(entry->path) + "' " + file.problem.message());
+        LoadedBank bank = blankBank(rules);
+        // A raw binary too large for the load buffer reports its real length.
+        if (file.problem.fault == platform::FileFault::TooLarge && entry->format == MVX_FORMAT_BINARY)
+            bank.dataLength = static_cast<int>(std::min<std::uint64_t>(file.problem.size, INT_MAX));
+        return finishLoad(std::move(bank), MVX_ERR_FILE, bankCode, rules);
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(file.bytes.data());
+    return loadBankFromBytes(std::span<const std::uint8_t>(bytes, file.bytes.size()), entry->format, bankCode, rules);
+}
+
+LoadedBank loadBankFromBytes(std::span<const std::uint8_t> file, int format, std::uint8_t bankCode,
+                             const LoadRules& rules)
+{
+    LoadedBank bank = blankBank(rules);
+    if (!validOperation(rules)) {
         bank.result = MVX_ERR_OPERATION;
         return bank;
     }
-
-    // A failed read is reported after the alignment and the marker test,
-    // which then see what was read so far.
-    const int readResult = readEntry(*entry, bankCode, rules, bank);
-    const int alignedLength =
-        sectorEraseApplies(rules, bankCode) ? sectorAlignedLength(bank.dataLength) : bank.dataLength;
-    bank.eepromMarker = hasEepromMarker(bank.buffer);
-    if (readResult != MVX_OK) {
-        bank.result = readResult;
-        return bank;
-    }
-    if (entry->format == MVX_FORMAT_WHOLE_DEVICE && rules.operation == MVX_OP_SERIAL_FLASH &&
-        bankCode == kFlashLdBank) {
-        bank.result = MVX_ERR_BANK;
-        return bank;
-    }
-
-    const int lengthResult = applyLengthRules(bankCode, rules, alignedLength, bank);
-    if (lengthResult != MVX_OK) {
-        bank.result = lengthResult;
-        bank.programLength = 0;
-        bank.summedLength = 0;
-        return bank;
-    }
-    const auto summed = static_cast<std::size_t>(std::clamp(bank.summedLength, 0, kBankSize));
-    bank.checksum = bankChecksum(rules.operation, std::span<const std::uint8_t>(bank.buffer).first(summed));
-    return bank;
+    if (!validFormat(format))
+        return finishLoad(std::move(bank), MVX_ERR_FILE_FORMAT, bankCode, rules);
+    int readResult = parseFile(file, format, bankCode, rules, bank);
+    if (readResult == MVX_OK && format == MVX_FORMAT_WHOLE_DEVICE && rules.operation == MVX_OP_SERIAL_FLASH &&
+        bankCode == kFlashLdBank)
+        readResult = MVX_ERR_BANK;
+    return finishLoad(std::move(bank), readResult, bankCode, rules);
 }
 
 BankStore bankStoreFor(std::uint8_t bankCode)

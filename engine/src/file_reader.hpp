@@ -5,13 +5,15 @@
 // whole-device binary from which the bank is cut by operation and bank
 // code.  The loader also decides which bank codes each operation accepts,
 // applies the partial-erase and sector-erase rules to the program length and
-// recognises the flash-to-EEPROM marker.  Every read is bounded: nothing
-// beyond the 65,536-byte load buffer is ever written, and of a whole-device
-// file only the bank's window is read.
+// recognises the flash-to-EEPROM marker.  A file is read whole (bounded by
+// its format's limit) and then parsed from memory; nothing beyond the
+// 65,536-byte load buffer is ever written, and of a whole-device file only
+// the bank's window is used.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "bank_image.hpp"
@@ -49,9 +51,19 @@ struct LoadedBank {
 // Loads one bank.  Results: 0; 2 operation outside 0..5; 5 entry format
 // outside 0..2; 9 partial-erase length does not fit; 10 no entry; 11 bank
 // code not valid for the operation (also the serial flash's LD bank 8 from a
-// whole-device image, which never holds it); 14 file missing, unreadable, empty or too
-// large; 15 malformed HEX record.
+// whole-device image, which never holds it); 14 file missing, unreadable, not
+// a regular file (a pipe or device is never waited on), empty or larger than
+// its format's limit (fileLimitOf); 15 malformed HEX record.
 LoadedBank loadBank(const FileTableEntry* entry, std::uint8_t bankCode, const LoadRules& rules);
+
+// The loader on a file's bytes already in memory: what loadBank gives for a
+// file holding exactly `file` in `format` (0 HEX, 1 raw binary, 2 whole
+// device).
+LoadedBank loadBankFromBytes(std::span<const std::uint8_t> file, int format, std::uint8_t bankCode,
+                             const LoadRules& rules);
+
+// The largest file loadBank reads in a format (mvxisp_file_limits.hpp).
+std::uint64_t fileLimitOf(int format);
 
 // Where a loaded bank is kept: bank codes 0..8 in the bank image, 9..31 (the
 // 1To4 slots) in the writer images of the 1To4 operations, others nowhere.

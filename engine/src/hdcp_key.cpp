@@ -1,11 +1,6 @@
 #include "hdcp_key.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <string_view>
 
 #include "bank_image.hpp"
@@ -17,9 +12,13 @@
 #include "mvx/platform/atomic_file.hpp"
 #include "mvx/platform/debug_output.hpp"
 #include "mvx/platform/paths.hpp"
+#include "mvx/platform/regular_file.hpp"
 #include "mvxisp.h"
+#include "mvxisp_file_limits.hpp"
 
 namespace mvx::engine {
+
+static_assert(kMaxHdcpKeyFileBytes == kHdcpKeyCapacity, "a key file fills at most the key block");
 
 namespace {
 
@@ -27,42 +26,6 @@ namespace {
 constexpr int kVerifyByReadBack = 1;
 
 // ---- the key file ----
-
-// Reads the whole of a regular file, refusing it once it holds more than
-// `limit` bytes.  False when it cannot be opened or read, is not a regular
-// file, or is too large.
-bool readKeyFile(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes, bool readContents)
-{
-    if (path.empty())
-        return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    bytes.clear();
-    if (ok && readContents) {
-        // One byte more than allowed tells a file that is too large, also
-        // one that grew after fstat.
-        bytes.resize(limit + 1);
-        std::size_t done = 0;
-        while (ok && done < bytes.size()) {
-            const ssize_t count = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                ok = false;
-            else if (count == 0)
-                break;
-            else
-                done += static_cast<std::size_t>(count);
-        }
-        bytes.resize(done);
-        ok = ok && done <= limit;
-    }
-    ::close(fd);
-    return ok;
-}
 
 // ---- the key sector ----
 
@@ -234,13 +197,17 @@ int loadHdcpKey(const OptionsCopy& options, HdcpKey& key)
 {
     key = HdcpKey{};
     const bool text = options.fields.hdcp_key_file_kind == kHdcpKeyText;
-    std::vector<std::uint8_t> bytes;
-    if (!readKeyFile(options.hdcpKeyFile, kHdcpKeyCapacity, bytes, !text)) {
-        platform::debugOutput("HDCP key: the key file is missing, unreadable or larger than 4 KB");
+    // A text key is only checked (a regular file that can be opened): none
+    // of it is read.
+    const platform::FileBytes file = text ? platform::FileBytes{{}, platform::checkRegularFile(options.hdcpKeyFile)}
+                                          : platform::readRegularFile(options.hdcpKeyFile, kMaxHdcpKeyFileBytes);
+    if (!file.ok()) {
+        platform::debugOutput("HDCP key: the key file '" + options.hdcpKeyFile + "' " + file.problem.message());
         return MVX_ERR_FILE;
     }
     if (text)
         return MVX_OK;   // a text key is written as a blank block
+    const std::string& bytes = file.bytes;
     // An empty binary key would erase the key block and pass.
     if (bytes.empty()) {
         platform::debugOutput("HDCP key: the key file is empty");

@@ -8,6 +8,7 @@
 #include "mvx/platform/ini.hpp"
 
 #include "mvx/platform/atomic_file.hpp"
+#include "mvx/platform/regular_file.hpp"
 
 #include <cerrno>
 #include <chrono>
@@ -177,42 +178,14 @@ struct FileText {
 
 FileText readWholeFile(const std::string& path) {
     FileText result;
-    // O_NONBLOCK keeps a FIFO at the path from stalling the open; it is then
-    // rejected as not a regular file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        result.error = errno;
-        return result;
+    FileBytes file = readRegularFile(path, kMaxFileBytes);
+    switch (file.problem.fault) {
+    case FileFault::None: result.text = std::move(file.bytes); break;
+    case FileFault::Missing:
+    case FileFault::Unreadable: result.error = file.problem.systemError; break;
+    case FileFault::NotRegular: result.error = S_ISDIR(file.problem.mode) ? EISDIR : EINVAL; break;
+    case FileFault::TooLarge: result.error = EFBIG; break;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        result.error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        result.error = EISDIR;
-    } else if (!S_ISREG(st.st_mode)) {
-        result.error = EINVAL;
-    } else if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
-        result.error = EFBIG;
-    } else {
-        result.text.reserve(static_cast<std::size_t>(st.st_size));
-        char buffer[64 * 1024];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result.error = errno;
-                break;
-            }
-            if (n == 0) break;
-            result.text.append(buffer, static_cast<std::size_t>(n));
-            if (result.text.size() > kMaxFileBytes) {
-                result.error = EFBIG;
-                break;
-            }
-        }
-    }
-    ::close(fd);
-    if (result.error != 0) result.text.clear();
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "file_reader.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -177,6 +178,44 @@ TEST_F(FileReader, MissingUnusableOrUnterminatedPathsAreRefused)
     EXPECT_EQ(loadBank(nullptr, 0, rules(MVX_OP_SERIAL_FLASH)).result, MVX_ERR_NO_FILE_TABLE);
     EXPECT_EQ(load("x", 3, 0, rules(MVX_OP_SERIAL_FLASH)).result, MVX_ERR_FILE_FORMAT);
     EXPECT_EQ(load("x", MVX_FORMAT_BINARY, 0, rules(6)).result, MVX_ERR_OPERATION);
+}
+
+TEST_F(FileReader, PipesDevicesAndFilesOverTheFormatsLimitAreRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(folder_.file("pipe").c_str(), 0600), 0);
+    for (int format = MVX_FORMAT_HEX; format <= MVX_FORMAT_WHOLE_DEVICE; ++format) {
+        SCOPED_TRACE(format);
+        // A pipe nobody writes into would block a plain open for ever.
+        for (const std::string& path : {folder_.file("pipe"), std::string("/dev/zero")}) {
+            const FileTableEntry entry = entryFor(format, path);
+            EXPECT_EQ(loadBank(&entry, 0, rules(MVX_OP_SERIAL_FLASH)).result, MVX_ERR_FILE) << path;
+        }
+        EXPECT_EQ(load(std::string(fileLimitOf(format) + 1, ':'), format, 0, rules(MVX_OP_SERIAL_FLASH)).result,
+                  MVX_ERR_FILE);
+    }
+    // At the limit a whole-device image is still read.
+    EXPECT_EQ(load(numberedBanks(16), MVX_FORMAT_WHOLE_DEVICE, 8, rules(MVX_OP_SERIAL_FLASH)).buffer[0], 9);
+}
+
+TEST_F(FileReader, ParsingFromMemoryGivesWhatTheFileGives)
+{
+    const std::string hex = hexRecord(0, 0x30, {2, 0x33, 0x7A}) + kEndRecord;
+    const struct {
+        std::string content;
+        int format;
+        std::uint8_t code;
+    } cases[] = {{hex, MVX_FORMAT_HEX, 0}, {hex + ":zz", MVX_FORMAT_HEX, 0}, {"\x01\x02", MVX_FORMAT_BINARY, 1},
+                 {"", MVX_FORMAT_BINARY, 0}, {numberedBanks(3), MVX_FORMAT_WHOLE_DEVICE, 2}};
+    for (const auto& c : cases) {
+        const LoadedBank fromFile = load(c.content, c.format, c.code, rules(MVX_OP_SERIAL_FLASH));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.content.data());
+        const LoadedBank fromMemory = loadBankFromBytes(std::span<const std::uint8_t>(bytes, c.content.size()),
+                                                        c.format, c.code, rules(MVX_OP_SERIAL_FLASH));
+        EXPECT_EQ(fromMemory.result, fromFile.result);
+        EXPECT_EQ(fromMemory.dataLength, fromFile.dataLength);
+        EXPECT_EQ(fromMemory.checksum, fromFile.checksum);
+        EXPECT_EQ(fromMemory.buffer, fromFile.buffer);
+    }
 }
 
 // ---- raw binary ----

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "mvx/platform/regular_file.hpp"
+
 namespace mvx::tool {
 namespace fs = std::filesystem;
 
@@ -44,46 +46,12 @@ void makeFoldersWritable(const fs::path& path)
 
 std::optional<std::string> readFileBytes(const std::string& path, std::string* error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        setError(error, "cannot open '" + path + "': " + systemReason(errno));
+    platform::FileBytes file = platform::readRegularFile(path, kMaxFileBytes);
+    if (!file.ok()) {
+        setError(error, "cannot read '" + path + "': it " + file.problem.message());
         return std::nullopt;
     }
-    struct stat st {};
-    std::string bytes;
-    int err = 0;
-    if (::fstat(fd, &st) != 0) {
-        err = errno;
-    } else if (!S_ISREG(st.st_mode)) {
-        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    } else if (static_cast<std::uint64_t>(st.st_size) > kMaxFileBytes) {
-        err = EFBIG;
-    } else {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (err == 0) {
-            if (done == bytes.size())
-                bytes.resize(bytes.size() + 4096);   // the file grew meanwhile
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                err = errno;
-            else if (n == 0)
-                break;
-            else
-                done += static_cast<std::size_t>(n);
-            if (done > kMaxFileBytes)
-                err = EFBIG;
-        }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    if (err != 0) {
-        setError(error, "cannot read '" + path + "': " + systemReason(err));
-        return std::nullopt;
-    }
-    return bytes;
+    return std::move(file.bytes);
 }
 
 bool writeFileBytes(const std::string& path, std::string_view bytes, std::string* error)

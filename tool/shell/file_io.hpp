@@ -12,8 +12,9 @@ namespace mvx::tool {
 // Files larger than this are refused instead of being read into memory.
 inline constexpr std::uint64_t kMaxFileBytes = std::uint64_t{1} << 30;
 
-// The bytes of a regular file; nullopt when it is missing, not a regular file,
-// larger than kMaxFileBytes or unreadable.
+// The bytes of a regular file (never waiting on a pipe or device); nullopt
+// when it is missing, not a regular file, larger than kMaxFileBytes or
+// unreadable, *error saying which.
 std::optional<std::string> readFileBytes(const std::string& path, std::string* error = nullptr);
 
 // Creates or truncates path and writes bytes (an existing file without write

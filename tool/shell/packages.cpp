@@ -10,6 +10,8 @@
 #include "mvx/platform/atomic_file.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/paths.hpp"
+#include "mvx/platform/regular_file.hpp"
+#include "mvxisp_file_limits.hpp"
 #include "shell/file_io.hpp"
 
 namespace mvx::tool {
@@ -61,10 +63,7 @@ PackageResult failed(std::string message)
 // the payload when it carries a valid trailer.
 std::string_view executableImage(std::string_view program)
 {
-    const auto trailer = decodeTrailer(program);
-    if (!trailer || trailer->total() > program.size() - kTrailerBytes)
-        return program;
-    return program.substr(0, program.size() - kTrailerBytes - static_cast<std::size_t>(trailer->total()));
+    return splitProgram(program).image;
 }
 
 std::string folderOf(const std::string& path)
@@ -131,6 +130,29 @@ std::optional<Trailer> decodeTrailer(std::string_view fileBytes)
 
 // ---- the self-contained program ----------------------------------------------
 
+ProgramParts splitProgram(std::string_view program)
+{
+    ProgramParts parts;
+    parts.image = program;
+    const auto trailer = decodeTrailer(program);
+    if (!trailer)
+        return parts;
+    const std::uint64_t room = program.size() - kTrailerBytes;
+    if (trailer->total() > room) {
+        parts.error = "The program file is damaged: its package records " + std::to_string(trailer->total()) +
+                      " bytes but holds only " + std::to_string(room) + ".";
+        return parts;
+    }
+    parts.packaged = true;
+    parts.image = program.substr(0, static_cast<std::size_t>(room - trailer->total()));
+    std::size_t at = parts.image.size();
+    for (std::size_t i = 0; i < kPayloadMemberCount; ++i) {
+        parts.members[i] = program.substr(at, trailer->sizes[i]);
+        at += trailer->sizes[i];
+    }
+    return parts;
+}
+
 PackageResult unpackSelf(const ShellLocations& where)
 {
     std::string error;
@@ -138,27 +160,19 @@ PackageResult unpackSelf(const ShellLocations& where)
     if (!program)
         return failed("Cannot read the program file: " + error);
     const std::string exePath = where.workFile(kProgramMember);
-    std::string_view image = *program;
+    const ProgramParts parts = splitProgram(*program);
+    if (!parts.error.empty())
+        return failed(parts.error);
+    const std::string_view image = parts.image;
 
-    if (const auto trailer = decodeTrailer(*program)) {
-        const std::uint64_t room = program->size() - kTrailerBytes;
-        if (trailer->total() > room) {
-            return failed("The program file is damaged: its package records " +
-                          std::to_string(trailer->total()) + " bytes but holds only " +
-                          std::to_string(room) + ".");
-        }
-        image = std::string_view(*program).substr(0, static_cast<std::size_t>(room - trailer->total()));
-        std::size_t at = image.size();
+    if (parts.packaged) {
         for (std::size_t i = 0; i < kPayloadMemberCount; ++i) {
-            const std::size_t size = trailer->sizes[i];
             const bool alwaysWritten = i == kEngineIndex || i == kSettingsIndex ||
                                        i == kBinaryIndex || i == kHdcpKeyIndex;
-            if (size > 0 || alwaysWritten) {
-                if (!writeFileBytes(where.workFile(kPayloadMembers[i]),
-                                    std::string_view(*program).substr(at, size), &error))
+            if (!parts.members[i].empty() || alwaysWritten) {
+                if (!writeFileBytes(where.workFile(kPayloadMembers[i]), parts.members[i], &error))
                     return failed("Cannot unpack the program: " + error);
             }
-            at += size;
         }
     } else {
         const std::string engineCopy = where.workFile(kEngineMember);
@@ -322,10 +336,10 @@ UnpackedIspFile unpackIspFile(const std::string& path, const std::string& ispfil
         return refuse(error);
     if (!fileExists(path))
         return refuse("the ISP file '" + path + "' does not exist");
-    const auto file = readFileBytes(path, &error);
-    if (!file)
-        return refuse(error);
-    const std::string_view bytes = *file;
+    const platform::FileBytes file = platform::readRegularFile(path, kMaxIspFileBytes);
+    if (!file.ok())
+        return refuse("the ISP file '" + path + "' " + file.problem.message());
+    const std::string_view bytes = file.bytes;
     if (bytes.size() < 2 * kPackageMagic.size() || bytes.substr(0, 4) != kPackageMagic ||
         bytes.substr(bytes.size() - 4) != kPackageMagic)
         return refuse("not an ISP file: the magic MVXF is missing at its start or end");

@@ -62,6 +62,17 @@ std::string encodeTrailer(const Trailer& trailer);
 // begin with the magic.
 std::optional<Trailer> decodeTrailer(std::string_view fileBytes);
 
+// A program file cut into its executable image and payload members (views
+// into the file's bytes).  A file without a trailer is all image; a trailer
+// whose sizes exceed the file gives `error` and no members.
+struct ProgramParts {
+    bool packaged = false;          // it carries a trailer
+    std::string_view image;
+    std::array<std::string_view, kPayloadMemberCount> members{};
+    std::string error;
+};
+ProgramParts splitProgram(std::string_view program);
+
 // ok, or the text to show the operator (empty when the failure is silent).
 struct PackageResult {
     bool ok = false;

@@ -21,6 +21,8 @@ constexpr int kBankBytes = 65536;
 // "adapter kind outside 0..3", which hides the cause.
 constexpr std::string_view kOneToFourCables = "1To4 runs only over the parallel cables (iic, cvt)";
 constexpr int kMcuLastBankKb = 32;
+// A whole image fills serial-flash banks 0..7 at most.
+constexpr int kSerialFlashImageBanks = 8;
 constexpr std::array<int, 4> kLd5310{16, 17, 18, 19};
 constexpr std::array<int, 4> kLd5312{9, 10, 11, 12};
 constexpr std::array<int, 4> kLdSerialFlash{22, 23, 25, 26};
@@ -319,11 +321,18 @@ BankFiles collectBankFiles(int operation, const ParsedArguments& args)
             return fail(MVX_ERR_FILE, "the image '" + *image + "' is empty");
         int banks = bankCountOf(operation);
         if (isSerialFlashOperation(operation)) {
+            // The serial flash's last bank holds the LD file, never a part of an image.
+            std::string imageRange = range;
+            if (operation == MVX_OP_SERIAL_FLASH) {
+                banks = kSerialFlashImageBanks;
+                imageRange = "banks 0.." + std::to_string(banks - 1) + "; bank " + std::to_string(banks) +
+                             " holds the LD file";
+            }
             const auto needed = (size + kBankBytes - 1) / kBankBytes;
             if (needed > static_cast<std::uintmax_t>(banks))
                 return fail(kStatusBadData, "the image '" + *image + "' holds " + std::to_string(needed) +
                                                 " banks of 64 KB; the " + mcuName(operation) + " run takes " +
-                                                std::to_string(banks) + " (" + range + ")");
+                                                std::to_string(banks) + " (" + imageRange + ")");
             banks = static_cast<int>(needed);
         }
         for (int bank = 0; bank < banks; ++bank)

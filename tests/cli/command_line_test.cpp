@@ -82,6 +82,9 @@ TEST_F(CommandLine, ImageLargerThanTheFlashBanksIsRefused)
 {
     writeWholeFile(scratch.file("huge.bin"), std::string(10 * kBank, '\0'));
     expectRefused(run({"program", "--image", "huge.bin"}), 65, "holds 10 banks of 64 KB");
+    // Bank 8 is the LD bank: a nine-bank image would fill it.
+    writeWholeFile(scratch.file("nine.bin"), std::string(9 * kBank, '\0'));
+    expectRefused(run({"program", "--image", "nine.bin"}), 65, "takes 8 (banks 0..7; bank 8 holds the LD file)");
 }
 
 TEST_F(CommandLine, EngineThatCannotBeLoadedIsStatus69)

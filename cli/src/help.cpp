@@ -251,8 +251,9 @@ constexpr CommandInfo kCommands[] = {
 constexpr std::string_view kExitStatus =
     "Exit status:\n"
     "  0       passed\n"
-    "  1..28   the engine's result code, e.g. 13: the device could not be put into ISP\n"
-    "          mode, 14: a firmware or key file cannot be read, 20: CRC mismatch\n"
+    "  1..29   the engine's result code, e.g. 13: the device could not be put into ISP\n"
+    "          mode, 14: a firmware or key file cannot be read, 20: CRC mismatch,\n"
+    "          29: the bus is in use by another run\n"
     "  64      wrong command, option or value\n"
     "  65      the ISP file or image cannot be used\n"
     "  66      an input file (ISP file, settings, LD file) cannot be read\n"

@@ -140,8 +140,19 @@ void Reporter::progress(std::uintptr_t wParam, std::intptr_t lParam)
 
 void Reporter::messageBox(std::string_view text, std::string_view caption)
 {
-    if (!settings_.json)
+    if (!settings_.json) {
+        const auto end = text.find('\n');
+        if (end == std::string_view::npos)
+            return;
+        std::string_view reason = text.substr(end + 1);
+        while (!reason.empty() && (reason.front() == ' ' || reason.front() == '\r' || reason.front() == '\n'))
+            reason.remove_prefix(1);
+        while (!reason.empty() && (reason.back() == ' ' || reason.back() == '\r' || reason.back() == '\n'))
+            reason.remove_suffix(1);
+        if (!reason.empty())
+            note(std::string(reason));
         return;
+    }
     std::string flat;
     for (char c : text)
         if (c != '\r')

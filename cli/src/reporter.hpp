@@ -62,7 +62,9 @@ public:
     void beginRun(std::span<const FileTableEntry> table);
     // One WM_ISP_PROGRESS message.
     void progress(std::uintptr_t wParam, std::intptr_t lParam);
-    // The engine's failure box: JSON only (the log already has the error line).
+    // The engine's failure box: in JSON as it is; in the log only the reason
+    // below its headline, when it has one (the log already has the error
+    // code): "The bus is busy: process 1234 is running ISP on it!!".
     void messageBox(std::string_view text, std::string_view caption);
     // Ends a run: the last progress line in its final form, no status line.
     void endRun();

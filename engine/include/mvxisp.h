@@ -178,7 +178,8 @@ typedef enum MvxResult {
     MVX_ERR_LIBRARY_WRITE        = 25,  /* a library transport's write failed */
     MVX_ERR_WRITE_PROTECTED      = 26,  /* the flash is write-protected */
     MVX_ERR_EEPROM_NEEDS_PMC     = 27,  /* flash-to-EEPROM asked of a non-PMC flash */
-    MVX_ERR_IC_CODE_MISMATCH     = 28   /* IC code differs from the expected one */
+    MVX_ERR_IC_CODE_MISMATCH     = 28,  /* IC code differs from the expected one */
+    MVX_ERR_BUS_BUSY             = 29   /* the bus is in use by another run */
 } MvxResult;
 
 /* ---- the two exports ---------------------------------------------------- */

@@ -36,6 +36,7 @@ constexpr const char* resultName(int code)
     case MVX_ERR_WRITE_PROTECTED: return "the flash is write-protected";
     case MVX_ERR_EEPROM_NEEDS_PMC: return "the image asks for flash-to-EEPROM but the flash is not a PMC part";
     case MVX_ERR_IC_CODE_MISMATCH: return "IC code differs from the expected one";
+    case MVX_ERR_BUS_BUSY: return "the bus is in use by another run";
     default: return "unknown result code";
     }
 }

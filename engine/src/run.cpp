@@ -10,6 +10,7 @@
 #include "file_reader.hpp"
 #include "isp_context.hpp"
 #include "mvx/adapters/transports.hpp"
+#include "mvx/platform/bus_lock.hpp"
 #include "mvx/platform/debug_output.hpp"
 #include "mvx/sim/board.hpp"
 #include "operation_mcu.hpp"
@@ -96,20 +97,52 @@ int runOperation(IspContext& ctx, const IspArguments& a)
 
 }  // namespace
 
-const char* failureText(int result)
+std::string failureText(int result, long busHolder)
 {
     switch (result) {
     case MVX_ERR_ISP_MODE: return "ISP process has failed!\r\r\n Into ISP mode Fail!!";
     case MVX_ERR_WRITE_PROTECTED: return "ISP process has failed!\r\r\n Flash Write Protection!!";
     case MVX_ERR_IC_CODE_MISMATCH: return "ISP process has failed!\r\r\n IC Code mismatch!!";
+    case MVX_ERR_BUS_BUSY:
+        return "ISP process has failed!\r\r\n The bus is busy: " +
+               (busHolder > 0 ? "process " + std::to_string(busHolder) : std::string("another process")) +
+               " is running ISP on it!!";
     default: return "ISP process has failed!";
     }
 }
+
+namespace {
+
+// Locks what the transport drives (with a virtual board its folder is
+// locked when the board is opened).  MVX_OK, or 29 with *busHolder set (-1
+// when the holder is not known), or 13 when an identity's lock file cannot be
+// made.  A device node that cannot even be opened to lock it cannot be driven
+// either: the run goes on and the transport reports it as it always does.
+int lockBus(adapters::AdapterOps& transport, platform::BusLock& lock, long* busHolder)
+{
+    const std::string bus = transport.busName();
+    if (bus.empty())
+        return MVX_OK;
+    const bool node = bus.front() == '/';
+    lock = node ? platform::BusLock::onPath(bus) : platform::BusLock::onIdentity(bus);
+    if (lock.held())
+        return MVX_OK;
+    platform::debugOutput("bus lock: " + lock.error());
+    if (lock.outcome() != platform::BusLock::Outcome::Busy)
+        return node ? MVX_OK : MVX_ERR_ISP_MODE;
+    *busHolder = lock.holderPid() > 0 ? lock.holderPid() : -1;
+    return MVX_ERR_BUS_BUSY;
+}
+
+}  // namespace
 
 int runIsp(const IspArguments& a)
 {
     if (a.adapterKind < MVX_ADAPTER_NORVANE_USB || a.adapterKind > MVX_ADAPTER_CVT_IIC)
         return MVX_ERR_ADAPTER_KIND;
+    // One run per bus: held until the context (transport, board) is gone.
+    platform::BusLock busLock;
+    long busHolder = 0;
     auto ctx = std::make_unique<IspContext>();
     if (a.operation < MVX_OP_MCU_5310 || a.operation > MVX_OP_SERIAL_FLASH_1TO4)
         return MVX_ERR_OPERATION;
@@ -135,20 +168,27 @@ int runIsp(const IspArguments& a)
     ctx->erasePlan = {o.enable_masserasebeforeauto4flash, o.enable_bankerasebeforeauto4flash,
                       o.bankindex_erasebeforeauto4flash};
 
-    // With MVX_VIRTUAL_BOARD set every transport talks to the simulated board.
+    // With MVX_VIRTUAL_BOARD set every transport talks to the simulated board,
+    // and the board's folder is the bus to lock.
     std::string boardError;
-    ctx->board = sim::Board::openFromEnvironment(&boardError);
+    ctx->board = sim::Board::openFromEnvironment(&boardError, &busHolder);
     ctx->clock = ctx->board ? static_cast<platform::Clock*>(&ctx->board->clock()) : &platform::systemClock();
 
     int result = MVX_OK;
     if (!boardError.empty()) {
         platform::debugOutput(boardError);
-        result = MVX_ERR_ISP_MODE;
+        result = busHolder != 0 ? MVX_ERR_BUS_BUSY : MVX_ERR_ISP_MODE;
     } else {
         const adapters::TransportSettings settings{a.adapterKind, ctx->libraryMode, o.norvane_usb_frequency,
                                                    o.norvane_usb_ispspeed, o.other_usb_ispspeed,
                                                    o.norvane_iic_ispspeed};
         ctx->transport = adapters::makeTransport(settings, ctx->board.get(), *ctx->clock);
+        // Without a virtual board the transport names what it drives, and
+        // the run waits for it before anything touches the bus.
+        if (!ctx->board)
+            result = lockBus(*ctx->transport, busLock, &busHolder);
+    }
+    if (result == MVX_OK) {
         const int opened = ctx->transport->open();
         ctx->transportOpen = opened == MVX_OK;
         if (a.adapterKind == MVX_ADAPTER_NORVANE_USB && ctx->libraryMode == 0 && opened != MVX_OK &&
@@ -168,7 +208,7 @@ int runIsp(const IspArguments& a)
     if (result != MVX_OK) {
         ctx->progress.send(MVX_MSG_RUN_FAILED, 0, result);
         if (o.enable_hdcp_key_fire != 1 && o.enable_isprepeattest != 1)
-            ctx->progress.messageBox(failureText(result), "Error");
+            ctx->progress.messageBox(failureText(result, busHolder).c_str(), "Error");
     }
     if (ctx->board && !ctx->board->finishCall(&boardError))
         platform::debugOutput(boardError);

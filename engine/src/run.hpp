@@ -3,6 +3,8 @@
 // failure box.  exports.cpp only forwards to these.
 #pragma once
 
+#include <string>
+
 #include "mvxisp.h"
 
 namespace mvx::engine {
@@ -48,7 +50,8 @@ struct FileInfoArguments {
 int getFileInfo(const FileInfoArguments& arguments);
 
 // The text of the failure box for a result ("ISP process has failed!" and,
-// for 13, 26 and 28, the reason on a line of its own).
-const char* failureText(int result);
+// for 13, 26, 28 and 29, the reason on a line of its own).  busHolder: for
+// 29, the process that holds the bus (0 or less when it is not known).
+std::string failureText(int result, long busHolder = 0);
 
 }  // namespace mvx::engine

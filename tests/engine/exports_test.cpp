@@ -118,7 +118,7 @@ TEST(EngineHeader, ProgressWordPacksCodeAndSubInSixteenBits)
 
 TEST(EngineHeader, EveryResultCodeHasItsOwnName)
 {
-    const int codes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 25, 26, 27, 28};
+    const int codes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 24, 25, 26, 27, 28, 29};
     std::set<std::string> names;
     for (int code : codes) {
         const std::string name = mvx::resultName(code);

@@ -32,7 +32,7 @@ TEST(BoardConfig, EveryKeyIsRead)
     TempFolder folder;
     writeWholeFile(folder.file("board.ini"),
                    "[board]\ntarget=5312\nflash=MX25L4005\nic_code=0x61\nscaler_address=0x98\n"
-                   "write_protect=1\nlink=dead\nbus_khz=400\n"
+                   "write_protect=1\nlink=dead\nbus_khz=400\nhold_ms=1500\n"
                    "[faults]\nstuck_busy=1\ncrc_mismatch_once=1\nbad_byte=0x3F000\nnack_after=12\n");
     std::string error;
     const BoardConfig config = BoardConfig::load(folder.file("board.ini"), &error);
@@ -44,6 +44,7 @@ TEST(BoardConfig, EveryKeyIsRead)
     EXPECT_TRUE(config.writeProtect);
     EXPECT_TRUE(config.linkDead);
     EXPECT_EQ(config.busKhz, 400u);
+    EXPECT_EQ(config.holdMillis, 1500u);
     EXPECT_TRUE(config.faults.stuckBusy);
     EXPECT_TRUE(config.faults.crcMismatchOnce);
     EXPECT_EQ(config.faults.badByte, 0x3F000u);
@@ -55,7 +56,7 @@ TEST(BoardConfig, ValuesThatCannotBeUnderstoodAreErrors)
     const char* bad[] = {
         "[board]\ntarget=5311\n",       "[board]\nic_code=300\n",   "[board]\nic_code=two\n",
         "[board]\nscaler_address=0x95\n", "[board]\nbus_khz=0\n",   "[faults]\nbad_byte=-1\n",
-        "[faults]\nnack_after=many\n",
+        "[faults]\nnack_after=many\n",  "[board]\nhold_ms=-5\n",
     };
     for (const char* text : bad) {
         std::string error;

@@ -57,6 +57,12 @@ std::unique_ptr<Session> openConfiguredSession(std::string* problem)
     auto session = std::make_unique<Session>();
     session->probeAddress = choice.probeAddress;
     if (choice.kind == BusChoice::Kind::Device) {
+        // A node that cannot be opened to lock it is reported by the master.
+        session->busLock = platform::BusLock::onPath(choice.path);
+        if (session->busLock.outcome() == platform::BusLock::Outcome::Busy) {
+            *problem = session->busLock.error() + "; wait for that run to end";
+            return nullptr;
+        }
         session->layer = makeLinuxLayer();
         session->master = std::make_unique<I2cDevMaster>(*session->layer, platform::systemClock(), choice.path);
         return session;

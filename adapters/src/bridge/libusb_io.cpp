@@ -3,6 +3,7 @@
 #include <libusb.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
 #include "mvx/platform/debug_output.hpp"
@@ -73,6 +74,24 @@ int LibusbIo::countDevices()
         return false;
     });
     return count;
+}
+
+std::string LibusbIo::location(int index)
+{
+    if (index < 0 || !haveContext())
+        return {};
+    std::string where;
+    int seen = 0;
+    forEachBridge(context_, vendor_, product_, [&](libusb_device* device) {
+        if (seen++ != index)
+            return false;
+        char text[32];
+        std::snprintf(text, sizeof text, "usb bridge %03u/%03u", unsigned{libusb_get_bus_number(device)},
+                      unsigned{libusb_get_device_address(device)});
+        where = text;
+        return true;
+    });
+    return where;
 }
 
 bool LibusbIo::open(int index)

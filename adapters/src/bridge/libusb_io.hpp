@@ -22,6 +22,7 @@ public:
     LibusbIo& operator=(const LibusbIo&) = delete;
 
     int countDevices() override;
+    std::string location(int index) override;
     bool open(int index) override;
     bool isOpen() const override { return handle_ != nullptr; }
     void close() override;

@@ -54,6 +54,8 @@ public:
 
     // 0 opened now, 13 already open, 12 no usable bridge.
     int ensureOpen();
+    // Where the bridge that ensureOpen() opens sits (UsbIo::location), or empty.
+    std::string location() { return io_->location(0); }
     void close();
     bool isOpen() const { return open_; }
 

@@ -9,6 +9,7 @@
 //   writeBlock  a block packet to the given address and sub-address at the
 //               block's offset, the whole block as its data
 //   probeTarget none: 0
+//   busName     "usb bridge <bus>/<address>" of the bridge open would take
 //   close       closes the bridge
 //
 // Calls the bridge cannot carry are refused without a packet: a null read
@@ -38,6 +39,8 @@ public:
     int writeBlock(const std::uint8_t* block, int length, std::uint8_t secondary, std::uint8_t subAddress,
                    std::uint16_t offset) override;
     int probeTarget() override { return 0; }
+    // The bridge's bus and device address; empty when there is no bridge.
+    std::string busName() override { return device_.location(); }
 
     UsbBridgeDevice& device() { return device_; }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace mvx::adapters {
 
@@ -43,6 +44,9 @@ public:
 
     // Bridge boards attached now (0 when none, or when USB cannot be used).
     virtual int countDevices() = 0;
+    // Where the bridge at index sits, for the bus lock ("usb bridge 001/004":
+    // bus and device address), found without opening it; empty when unknown.
+    virtual std::string location(int index) { (void)index; return {}; }
     // Opens the bridge at index, closing an open one first; false when it
     // cannot be opened.
     virtual bool open(int index) = 0;

@@ -55,6 +55,11 @@ public:
 
     // Where the calls go, for diagnostics.
     virtual const char* name() const = 0;
+
+    // The identity of the deviceIndex-th chip for the bus lock, found without
+    // opening it.  By default the index itself ("ftdi chip 0"): a driver that
+    // cannot say more still keeps two runs off the same first chip.
+    virtual std::string chipName(int deviceIndex) { return "ftdi chip " + std::to_string(deviceIndex); }
 };
 
 // libftd2xx.so through the normal library search; nullptr (and *error) when

@@ -1,8 +1,10 @@
 // The seven driver calls carried out with libftdi1 (see d2xx.hpp).
 #include <ftdi.h>
+#include <libusb.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -70,6 +72,30 @@ public:
         device->context = context;
         *handle = device.release();
         return d2xx::kOk;
+    }
+
+    // "ftdi usb <bus>/<address>" of the chip open() would take.
+    std::string chipName(int deviceIndex) override
+    {
+        std::string where = D2xxApi::chipName(deviceIndex);
+        ftdi_context* context = ftdi_new();
+        if (context == nullptr || deviceIndex < 0)
+            return where;
+        ftdi_device_list* list = nullptr;
+        if (ftdi_usb_find_all(context, &list, 0, 0) > deviceIndex) {
+            ftdi_device_list* chosen = list;
+            for (int i = 0; chosen != nullptr && i < deviceIndex; ++i)
+                chosen = chosen->next;
+            if (chosen != nullptr) {
+                char text[32];
+                std::snprintf(text, sizeof text, "ftdi usb %03u/%03u", unsigned{libusb_get_bus_number(chosen->dev)},
+                              unsigned{libusb_get_device_address(chosen->dev)});
+                where = text;
+            }
+        }
+        ftdi_list_free(&list);
+        ftdi_free(context);
+        return where;
     }
 
     FtStatus close(FtHandle handle) override

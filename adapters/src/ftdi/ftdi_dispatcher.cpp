@@ -62,6 +62,13 @@ bool FtdiDispatcher::openChip()
     return true;
 }
 
+std::string FtdiDispatcher::busName()
+{
+    // A driver of its own for the question: the chip is not opened.
+    const std::unique_ptr<D2xxApi> d2xx = loader_ ? loader_() : nullptr;
+    return d2xx ? d2xx->chipName(0) : std::string();
+}
+
 int FtdiDispatcher::open()
 {
     openChip();

@@ -61,6 +61,8 @@ public:
                    std::uint16_t offset) override;
     // The FTDI adapter has no probe.
     int probeTarget() override { return 0; }
+    // The chip open() takes (D2xxApi::chipName of chip 0); empty without a driver.
+    std::string busName() override;
 
 private:
     TFtdiIIC_Base::D2xxLoader loader_;

@@ -8,6 +8,10 @@
 // I2C library's probe with 13, because no target-board test can be made.
 // close() (and destruction) frees the library.
 //
+// Bus lock: the USB library's adapter is one fixed identity; the I2C library
+// (MVXIICDLL.so, adapters/i2cdev) locks the bus node it opens itself, so its
+// transport names nothing here.
+//
 // A library answer of 0 is a failure: 24 for a read, 25 for a write.  Calls
 // the library could not carry are refused without calling it: a null read
 // buffer (17), a negative count or missing write data (24 / 25).
@@ -41,6 +45,9 @@ public:
                    std::uint16_t offset) override;
     // The USB adapter has no probe.
     int probeTarget() override { return 0; }
+    // The library cannot say which adapter it drives: one fixed identity,
+    // so runs through it take turns.
+    std::string busName() override { return "maker usb adapter"; }
     // _SetUSBPolling(4, 0), _SetUSBSpeedMode(s, 0), _SetUSBDelay(d, 0).
     void reapplySettings() override;
     // _SetUSBSpeedMode(2, 0), _SetUSBDelay(5, 0).

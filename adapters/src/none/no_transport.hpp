@@ -23,6 +23,8 @@ public:
     int read(std::uint8_t, std::uint8_t, std::uint8_t*, int, PassThrough) override { return 0; }
     int writeBlock(const std::uint8_t*, int, std::uint8_t, std::uint8_t, std::uint16_t) override { return 0; }
     int probeTarget() override { return prober_ ? prober_->probeTarget() : 0; }
+    // The cable the probe looks at is still a bus to keep for the run.
+    std::string busName() override { return prober_ ? prober_->busName() : std::string(); }
     bool hasPagePath() const override { return hasPagePath_; }
 
 private:

@@ -65,6 +65,8 @@ public:
                    std::uint16_t offset) override;
     // 13 when SDA is held low, else 0 (also without a port).
     int probeTarget() override;
+    // The port's device (/dev/parport0).
+    std::string busName() override { return port_.busName(); }
 
 private:
     bool reachPort();

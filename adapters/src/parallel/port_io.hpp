@@ -33,6 +33,8 @@ public:
     virtual std::uint8_t read(std::uint16_t port) = 0;
     // Gives up the rest of the time slice: the only pacing of the bus.
     virtual void yield() = 0;
+    // The device to lock for a run (AdapterOps::busName), or empty.
+    virtual std::string busName() const { return {}; }
 };
 
 // The real port through the kernel's ppdev driver.  The device is opened and
@@ -60,6 +62,7 @@ public:
     void write(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t read(std::uint16_t port) override;
     void yield() override;
+    std::string busName() const override { return device_; }
 
     const std::string& device() const { return device_; }
 

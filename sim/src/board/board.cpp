@@ -85,11 +85,19 @@ bool Board::build(std::string* error)
     return true;
 }
 
-std::unique_ptr<Board> Board::open(const std::string& folder, std::string* error)
+std::unique_ptr<Board> Board::open(const std::string& folder, std::string* error, long* busy,
+                                   const platform::BusLockWait& wait)
 {
     std::string failure;
     if (!platform::makeFolders(folder, &failure)) {
         setError(error, "virtual board: " + failure);
+        return nullptr;
+    }
+    platform::BusLock lock = platform::BusLock::onPath(folder, wait);
+    if (!lock.held()) {
+        setError(error, "virtual board " + lock.error());
+        if (busy != nullptr && lock.outcome() == platform::BusLock::Outcome::Busy)
+            *busy = lock.holderPid() > 0 ? lock.holderPid() : -1;
         return nullptr;
     }
     const BoardConfig config = BoardConfig::load(platform::joinPath(folder, "board.ini"), &failure);
@@ -103,6 +111,8 @@ std::unique_ptr<Board> Board::open(const std::string& folder, std::string* error
         return nullptr;
     }
     board->folder_ = folder;
+    board->lock_ = std::move(lock);
+    board->openedAtMicros_ = platform::systemClock().nowMicros();
     if (!board->loadState(&failure)) {
         setError(error, "virtual board " + folder + ": " + failure);
         return nullptr;
@@ -110,12 +120,13 @@ std::unique_ptr<Board> Board::open(const std::string& folder, std::string* error
     return board;
 }
 
-std::unique_ptr<Board> Board::openFromEnvironment(std::string* error)
+std::unique_ptr<Board> Board::openFromEnvironment(std::string* error, long* busy,
+                                                  const platform::BusLockWait& wait)
 {
     const char* folder = std::getenv("MVX_VIRTUAL_BOARD");
     if (folder == nullptr || *folder == '\0')
         return nullptr;
-    return open(folder, error);
+    return open(folder, error, busy, wait);
 }
 
 VirtualParallelPort& Board::parallelPort(ParallelWiring wiring)
@@ -230,6 +241,12 @@ bool Board::finishCall(std::string* error)
         writers_->endOfCall();
     if (folder_.empty())
         return true;
+    if (config_.holdMillis != 0) {
+        platform::Clock& real = platform::systemClock();
+        const std::uint64_t until = openedAtMicros_ + std::uint64_t{config_.holdMillis} * 1000u;
+        if (const std::uint64_t now = real.nowMicros(); now < until)
+            real.sleepMicros(until - now);
+    }
     return saveState(error);
 }
 

@@ -84,6 +84,12 @@ BoardConfig BoardConfig::parse(const platform::IniDocument& ini, std::string* er
         else
             config.busKhz = static_cast<unsigned>(*value);
     }
+    if (auto value = config.number("board", "hold_ms", error)) {
+        if (*value < 0 || *value > 600000)
+            fail(error, "hold_ms must lie in 0..600000");
+        else
+            config.holdMillis = static_cast<unsigned>(*value);
+    }
     if (auto value = config.number("faults", "stuck_busy", error))
         config.faults.stuckBusy = *value != 0;
     if (auto value = config.number("faults", "crc_mismatch_once", error))

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace mvx::adapters {
 
@@ -25,6 +26,14 @@ struct PassThrough {
 class AdapterOps {
 public:
     virtual ~AdapterOps() = default;
+
+    // What the transport drives, for the run's bus lock (platform/bus_lock.hpp):
+    // a path that exists is locked itself (a device node such as
+    // /dev/parport0), other text names an identity that gets a lock file
+    // ("ftdi usb 001/004").  Empty: nothing to lock.  Asked before open(); it
+    // may list the machine's devices but never touches the bus.  With a
+    // virtual board the board's folder is the lock and this is not asked.
+    virtual std::string busName() { return {}; }
 
     virtual int open() { return 0; }
     virtual void close() {}

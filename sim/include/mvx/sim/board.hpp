@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "mvx/platform/bus_lock.hpp"
 #include "mvx/sim/board_config.hpp"
 #include "mvx/sim/i2c.hpp"
 #include "mvx/sim/virtual_clock.hpp"
@@ -51,10 +52,19 @@ public:
     // The board in folder, created when missing: board.ini read, the state
     // files loaded (created 0xFF-filled when missing).  A state file whose
     // size does not match its device is refused rather than truncated.
-    static std::unique_ptr<Board> open(const std::string& folder, std::string* error);
+    //
+    // With a virtual board every transport talks to it, so the board is the
+    // bus: the folder is locked (bus_lock.hpp) before anything in it is read,
+    // and stays locked until the Board object goes, after finishCall has
+    // saved the state.  A folder that another run holds past wait's bound
+    // fails the open with *busy set to the holder's PID (-1 when it cannot
+    // be found); *busy is left alone on any other outcome.
+    static std::unique_ptr<Board> open(const std::string& folder, std::string* error, long* busy = nullptr,
+                                       const platform::BusLockWait& wait = {});
     // The board named by MVX_VIRTUAL_BOARD, or nullptr without an error when
     // the variable is not set.
-    static std::unique_ptr<Board> openFromEnvironment(std::string* error);
+    static std::unique_ptr<Board> openFromEnvironment(std::string* error, long* busy = nullptr,
+                                                      const platform::BusLockWait& wait = {});
 
     ~Board();
     Board(const Board&) = delete;
@@ -82,7 +92,9 @@ public:
 
     // The end of an engine call: the devices do what they do when the call
     // lets go of them, the state files are saved (atomically) and run.ini is
-    // written.  For a board without a folder only the devices are told.
+    // written.  For a board without a folder only the devices are told.  A
+    // board.ini hold_ms first waits until the call has kept the board that
+    // long in real time.
     bool finishCall(std::string* error);
 
 private:
@@ -96,6 +108,8 @@ private:
     };
     std::vector<StateFile> stateFiles() const;
 
+    platform::BusLock lock_;                 // the folder's; released last
+    std::uint64_t openedAtMicros_ = 0;       // real time, for hold_ms
     BoardConfig config_;
     std::string folder_;
     VirtualClock clock_;

@@ -3,7 +3,9 @@
 //   [board]   target = serialflash | 5310 | 5312 | 1to4    (serialflash)
 //             flash = a part name of the chip list, or unknown (W25X40A)
 //             ic_code (2), scaler_address (0x94), write_protect (0),
-//             link = dead, bus_khz (100)
+//             link = dead, bus_khz (100),
+//             hold_ms (0): an engine call keeps the board (and its folder's
+//             lock) for at least this many milliseconds of real time
 //   [faults]  stuck_busy, crc_mismatch_once, bad_byte=<flash offset>,
 //             nack_after=<transactions>
 //
@@ -36,6 +38,7 @@ struct BoardConfig {
     bool writeProtect = false;               // the flash ignores status writes, stays protected
     bool linkDead = false;                   // nothing acknowledges
     unsigned busKhz = 100;
+    unsigned holdMillis = 0;                 // real time one call keeps the board at least
     BoardFaults faults;
     platform::IniDocument ini;               // the whole file, for model-specific keys
 

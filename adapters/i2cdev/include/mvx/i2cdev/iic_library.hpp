@@ -3,7 +3,10 @@
 //   _Initialize       ends what an earlier opening left (a virtual board is
 //                     saved), forgets polling and work delay, chooses the
 //                     bus again (bus_choice.hpp) and opens it: 1 when it
-//                     opened, 0 (with the reason) when not.  The calls below
+//                     opened, 0 (with the reason) when not.  An opening
+//                     locks the bus node (bus_lock.hpp) for as long as it
+//                     lasts; a node another process keeps locked past the
+//                     wait is not opened, and the reason names that process.  The calls below
 //                     work without it: each opens the bus when it is not open.
 //   _DebugRead        register read (i2c_dev_master.hpp); 1 done, 0 failed
 //   _DebugWrite       register write; 1 done, 0 failed
@@ -37,6 +40,7 @@
 
 #include "mvx/i2cdev/i2c_dev_layer.hpp"
 #include "mvx/i2cdev/i2c_dev_master.hpp"
+#include "mvx/platform/bus_lock.hpp"
 #include "mvx/platform/clock.hpp"
 
 namespace mvx::sim {
@@ -49,13 +53,15 @@ inline constexpr std::uint64_t kWorkDelayUnitMicros = 100;
 inline constexpr int kMaxWorkDelay = 255;
 
 // What one opening of the bus runs on.  Members end in reverse order: the
-// master (closing the node) before the layer, both before the board.
+// master (closing the node) before the layer, both before the board, and
+// the bus node's lock last.
 struct Session {
     Session() = default;
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    platform::BusLock busLock;                // the bus node's (a board locks its folder)
     std::unique_ptr<sim::Board> board;        // the virtual board, or null
     std::unique_ptr<I2cDevLayer> layer;
     std::unique_ptr<I2cDevMaster> master;

@@ -44,6 +44,8 @@ std::optional<int> ChangeRecord::changeOf(OptionField field) const
 OptionModel::OptionModel(PageFiles files, tool::ShellUi& ui) : files_(std::move(files)), ui_(ui)
 {
     settings_.advanced = tool::defaultAdvancedSettings(files_.programFolder);
+    for (int mode = 0; mode < kMcuTypeCount; ++mode)
+        settings_.modes[static_cast<std::size_t>(mode)] = tool::modeDefaults(mode);
     options_ = optionsFromSettings(settings_);
 }
 

@@ -131,7 +131,8 @@ public:
 
     // Reads the settings file: the options of the stored MCU type, the
     // per-MCU memory, AdvancedSettings, the protect settings, the file names.
-    // Clears the dirty, saved and switch-page flags.
+    // Clears the dirty, saved and switch-page flags.  Until then the model
+    // holds every default.  The page runs refresh() after it.
     void load();
 
     const PageOptions& options() const { return options_; }

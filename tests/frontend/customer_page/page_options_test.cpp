@@ -208,6 +208,8 @@ TEST_P(SavedHexChange, AsksBeforeLeavingTheStoredFirmware)
     const ChangeRecord record = page.model.select(OptionField::McuType, kSerialFlash);
 
     EXPECT_EQ(page.model.options().mcuType, c.mcuAfter);
+    EXPECT_EQ(rememberedValues(page.model.options()), tool::modeDefaults(c.mcuAfter))
+        << "a page that has read no settings file holds each type's defaults";
     EXPECT_EQ(record.declined, c.mcuAfter == kR5310);
     EXPECT_EQ(page.model.settingsDirty(), !record.declined);
     EXPECT_EQ(page.ui.questions.size(), c.asked ? 1u : 0u);

@@ -188,6 +188,7 @@ void FileRows::clear(int r)
     row.checksumText.clear();
     row.fileLengthText.clear();
     row.programLengthText.clear();
+    row.crc = 0;
 }
 
 std::optional<FileInfoAnswer> FileRows::ask(FileInfoRequest request, RowsReport& report)

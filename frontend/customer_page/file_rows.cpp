@@ -254,9 +254,6 @@ bool FileRows::binInfo(const RowOptions& options, RowsReport& report)
         banks = std::min(banks, kFileRows - 1);
         dateTime_ = fileDateTimeText(image);
     }
-    if (!options.packageMode)
-        storedBin_ = fileNameOf(rows_[0].path);
-
     bool all = banks > 0;
     for (int bank = 0; bank < banks; ++bank) {
         const int trueSize = report.trueSizeIndex.value_or(options.trueSizeIndex);
@@ -303,6 +300,7 @@ bool FileRows::storeCopy(int r, const RowOptions& options, RowsReport& report)
         report.copyErrors.push_back(*error);
         return false;
     }
+    // The stored name changes only with the copy it names.
     if (bin)
         storedBin_ = fileNameOf(row.path);
     else

@@ -78,7 +78,7 @@ std::string fileDateTimeText(const std::string& path);
 
 class FileRows {
 public:
-    FileRows(FileInfoSource& engine) : engine_(engine) {}
+    explicit FileRows(FileInfoSource& engine) : engine_(engine) {}
 
     const FileRow& row(int r) const { return rows_[static_cast<std::size_t>(r)]; }
     FileRow& row(int r) { return rows_[static_cast<std::size_t>(r)]; }
@@ -98,10 +98,16 @@ public:
 
     // The row's information from the engine (index = row + 1; index 0 does
     // nothing).  In Bin mode index 1 reads the whole image into its banks.
-    // True when the information was filled.
+    // True when the information was filled.  An MCU's last bank that does
+    // not fit the erase size (result 9) is asked once more with the size the
+    // file needs, reported as report.trueSizeIndex (when it lies in 1..32 KB).
     bool fileInfo(int index, const RowOptions& options, RowsReport& report);
 
-    // The operator chose `path` with row r's open button.
+    // The operator chose `path` with row r's open button.  A file the engine
+    // cannot read keeps its path but shows nothing and is not loaded
+    // (report.openError).  Row 0 first empties rows 0..3 and takes the
+    // companions beside the file ("_Extend.hex", ".H01".."H03", by MCU type);
+    // rows 0..3 keep a stored copy of what was read.
     RowsReport openRow(int r, const std::string& path, const RowOptions& options);
 
     // The information of every bank row of the MCU type again (start-up, a

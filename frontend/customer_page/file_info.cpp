@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 
 std::optional<FileInfoAnswer> EngineFileInfo::fileInfo(const FileInfoRequest& request)
 {
@@ -23,4 +23,4 @@ std::optional<FileInfoAnswer> EngineFileInfo::fileInfo(const FileInfoRequest& re
     return answer;
 }
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

@@ -10,7 +10,7 @@
 #include "mvxisp.h"
 #include "shell/engine_binding.hpp"
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 
 // The arguments of one mvxGetFileInfo call.
 struct FileInfoRequest {
@@ -55,4 +55,4 @@ private:
     const MvxWindow* window_;
 };
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

@@ -12,7 +12,7 @@
 #include "mvx/platform/regular_file.hpp"
 #include "mvxisp_file_limits.hpp"
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 namespace {
 
 namespace fs = std::filesystem;
@@ -514,4 +514,4 @@ bool FileRows::presentForRun(int r, const RowOptions& options)
     return false;
 }
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

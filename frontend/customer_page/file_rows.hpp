@@ -14,7 +14,7 @@
 
 #include "customer_page/file_info.hpp"
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 
 inline constexpr int kFileRows = 9;
 inline constexpr int kStoredRows = 4;         // rows 0..3 keep a copy in the work folder
@@ -158,4 +158,4 @@ private:
     std::string dateTime_{kDateTimeCaption};
 };
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

@@ -2,7 +2,7 @@
 
 #include "job.hpp"
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 
 RunFiles checkRunFiles(FileRows& rows, const RowOptions& options, const std::array<bool, kLdFiles>& ldLoaded)
 {
@@ -66,4 +66,4 @@ BuiltFileTable buildFileTable(const FileRows& rows, const RowOptions& options,
     return built;
 }
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

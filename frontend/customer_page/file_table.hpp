@@ -11,7 +11,7 @@
 #include "customer_page/file_rows.hpp"
 #include "mvxisp.h"
 
-namespace mvx::customerpage {
+namespace mvx::customer_page {
 
 inline constexpr int kLdFiles = 4;
 
@@ -40,4 +40,4 @@ struct BuiltFileTable {
 BuiltFileTable buildFileTable(const FileRows& rows, const RowOptions& options,
                               const std::array<std::string, kLdFiles>& ldFiles = {});
 
-}  // namespace mvx::customerpage
+}  // namespace mvx::customer_page

@@ -14,7 +14,7 @@
 #include "mvx/platform/dynamic_library.hpp"
 #include "temp_folder.hpp"
 
-using namespace mvx::customerpage;
+using namespace mvx::customer_page;
 using mvx::test::readWholeFile;
 using mvx::test::TempFolder;
 using mvx::test::writeWholeFile;

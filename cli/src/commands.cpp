@@ -17,7 +17,7 @@
 #include "interrupts.hpp"
 #include "job.hpp"
 #include "json.hpp"
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 #include "mvx/platform/paths.hpp"
 #include "mvx/platform/registry.hpp"
 #include "mvx/platform/regular_file.hpp"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/paths.hpp"
 #include "mvxisp_file_limits.hpp"

@@ -23,7 +23,6 @@
 #include "mvxisp_file_limits.hpp"
 #include "mvxisp_result.hpp"
 #include "reporter.hpp"
-#include "rsp_job.hpp"
 #include "shell/engine_binding.hpp"
 #include "shell/engine_library.hpp"
 #include "shell/file_io.hpp"
@@ -36,6 +35,10 @@
 namespace mvx::cli {
 namespace {
 
+using job::describeJob;
+using job::loadRspJob;
+using job::readImageInfo;
+using job::RspLoad;
 using tool::EngineLibrary;
 
 // Interrupts (Ctrl-C, SIGTERM, SIGHUP) are held back while the engine runs:

@@ -62,7 +62,7 @@ bool EngineLibrary::openFirst(const std::vector<std::string>& candidates)
 
 std::optional<std::string> adapterFolderBeside(const std::string& programPath)
 {
-    const std::string folder = platform::joinPath(programFolderOf(programPath), "../lib/mvxisp");
+    const std::string folder = platform::joinPath(folderOf(programPath), "../lib/mvxisp");
     std::error_code ignored;
     if (!std::filesystem::is_directory(folder, ignored))
         return std::nullopt;

@@ -33,7 +33,7 @@ ShellLocations ShellLocations::forFolders(std::string programPath, std::string_v
 
 std::string ShellLocations::programFolder() const
 {
-    return programFolderOf(programPath);
+    return folderOf(programPath);
 }
 
 std::string ShellLocations::workFile(std::string_view member) const
@@ -51,17 +51,17 @@ std::vector<std::string> ShellLocations::engineBesideProgram() const
     return enginesBesideProgram(programPath);
 }
 
-std::string programFolderOf(const std::string& programPath)
+std::string folderOf(const std::string& path)
 {
-    const auto slash = programPath.rfind('/');
+    const auto slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
-    return slash == 0 ? "/" : programPath.substr(0, slash);
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::vector<std::string> enginesBesideProgram(const std::string& programPath)
 {
-    const std::string folder = programFolderOf(programPath);
+    const std::string folder = folderOf(programPath);
     return {joinPath(joinPath(folder, "../lib"), kEngineLibraryName), joinPath(folder, kEngineLibraryName)};
 }
 

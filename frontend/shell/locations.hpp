@@ -50,8 +50,8 @@ struct ShellLocations {
     std::vector<std::string> engineBesideProgram() const;
 };
 
-// The folder of a program file ("." for a bare name).
-std::string programFolderOf(const std::string& programPath);
+// The folder of a file path ("." for a bare name).
+std::string folderOf(const std::string& path);
 
 // "libMVXISP.so" in "../lib" beside the program's folder, then in the folder
 // itself: the engine that belongs to the program at programPath.

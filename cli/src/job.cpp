@@ -100,6 +100,50 @@ std::optional<FlashProtectSettings> protectFrom(std::string_view text, std::stri
     return FlashProtectSettings{1, *series, *pin, *level};
 }
 
+// --bus as the node of an i2c-dev bus, checked against the interface and
+// library mode in force; no node and no error when --bus is not given.
+struct BusChoice {
+    std::optional<std::string> node;
+    std::string error;
+};
+BusChoice busChoiceOf(const ParsedArguments& args, int interface, std::optional<int> libraryMode)
+{
+    BusChoice choice;
+    const auto text = args.value("bus");
+    if (!text)
+        return choice;
+    choice.node = busNodeFrom(*text);
+    if (!choice.node)
+        choice.error = "--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3";
+    else if (args.has("interface") && interface != MVX_ADAPTER_NORVANE_IIC)
+        choice.error = "--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic";
+    else if (libraryMode && *libraryMode == 0)
+        choice.error = "--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1";
+    return choice;
+}
+
+// --slave-address: an 8-bit write address, or 1 for "default"; nothing and no
+// error when it is not given.
+struct AddressChoice {
+    std::optional<int> selector;
+    std::string error;
+};
+AddressChoice slaveAddressOf(const ParsedArguments& args)
+{
+    AddressChoice choice;
+    const auto text = args.value("slave-address");
+    if (!text)
+        return choice;
+    if (equalsIgnoringCase(*text, "default")) {
+        choice.selector = 1;
+        return choice;
+    }
+    choice.selector = parseNumberIn("slave-address", *text, 2, 0xFC, &choice.error);
+    if (choice.selector && *choice.selector % 2 != 0)
+        choice.error = "--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)";
+    return choice;
+}
+
 }  // namespace
 
 std::string statusMeaning(int status)
@@ -296,25 +340,19 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
         if (const auto problem = libraryModeProblem(call.adapterKind, plan.libraryMode))
             return usage(*problem);
     }
-    if (const auto text = args.value("bus")) {
-        plan.bus = busNodeFrom(*text);
-        if (!plan.bus)
-            return usage("--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3");
-        if (args.has("interface") && call.adapterKind != MVX_ADAPTER_NORVANE_IIC)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic");
-        if (plan.libraryMode && *plan.libraryMode == 0)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1");
+    const BusChoice bus = busChoiceOf(args, call.adapterKind, plan.libraryMode);
+    if (!bus.error.empty())
+        return usage(bus.error);
+    if (bus.node) {
+        plan.bus = bus.node;
         call.adapterKind = MVX_ADAPTER_NORVANE_IIC;
         plan.libraryMode = 1;
     }
-    if (const auto text = args.value("slave-address"); text && !equalsIgnoringCase(*text, "default")) {
-        const auto address = parseNumberIn("slave-address", *text, 2, 0xFC, &error);
-        if (!address)
-            return usage(error);
-        if (*address % 2 != 0)
-            return usage("--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)");
-        call.slaveSelector = *address;
-    }
+    const AddressChoice address = slaveAddressOf(args);
+    if (!address.error.empty())
+        return usage(address.error);
+    if (address.selector)
+        call.slaveSelector = *address.selector;
 
     // ---- serial flash ----
     static constexpr std::string_view kFlashOnly[] = {"brand", "auto-detect", "e2e3", "check-ic-code", "wp-pin",
@@ -544,25 +582,14 @@ Built buildRspRun(const job::RspJob& job, const ParsedArguments& args, const std
         if (problem)
             return usage(*problem);
     }
-    if (const auto text = args.value("bus")) {
-        overrides.bus = busNodeFrom(*text);
-        if (!overrides.bus)
-            return usage("--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3");
-        if (args.has("interface") && chosenInterface != MVX_ADAPTER_NORVANE_IIC)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic");
-        if (overrides.libraryMode && *overrides.libraryMode == 0)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1");
-    }
-    if (const auto text = args.value("slave-address"); text && !equalsIgnoringCase(*text, "default")) {
-        const auto address = parseNumberIn("slave-address", *text, 2, 0xFC, &error);
-        if (!address)
-            return usage(error);
-        if (*address % 2 != 0)
-            return usage("--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)");
-        overrides.slaveSelector = *address;
-    } else if (text) {
-        overrides.slaveSelector = 1;
-    }
+    const BusChoice bus = busChoiceOf(args, chosenInterface, overrides.libraryMode);
+    if (!bus.error.empty())
+        return usage(bus.error);
+    overrides.bus = bus.node;
+    const AddressChoice address = slaveAddressOf(args);
+    if (!address.error.empty())
+        return usage(address.error);
+    overrides.slaveSelector = address.selector;
     overrides.ldFiles = args.values("ld");
     return job::buildRspRun(job, overrides, ldFolder);
 }

@@ -17,7 +17,8 @@
 
 #include "arguments.hpp"
 #include "help.hpp"
-#include "rsp_job.hpp"
+#include "job.hpp"
+#include "job/rsp_job.hpp"
 #include "shell/packages.hpp"
 
 namespace {
@@ -82,17 +83,17 @@ void runJob(const std::string& rsp, const InputFolder& root, std::size_t size)
     const std::string ldFolder = root.path() + "/ld";
     std::filesystem::create_directory(folder);
     const std::optional<int> targets = size % 3 == 0 ? std::nullopt : std::optional<int>(size % 3 == 1 ? 1 : 4);
-    mvx::cli::RspLoad load = mvx::cli::loadRspJob(rsp, folder, targets, "");
+    mvx::job::RspLoad load = mvx::job::loadRspJob(rsp, folder, targets, "");
     if (load.status != 0)
         return;
-    mvx::cli::readImageInfo(load.job, &fileInfo);
+    mvx::job::readImageInfo(load.job, &fileInfo);
 
     const std::vector<std::string>& words = kOverrides[size % kOverrides.size()];
     const auto specs = mvx::cli::optionsOf(*mvx::cli::findCommand("run"));
     const mvx::cli::ParseResult parsed = mvx::cli::parseArguments(words, specs);
     if (!parsed.ok())
         std::abort();
-    const mvx::cli::Built built = mvx::cli::buildRspRun(load.job, parsed.arguments, ldFolder);
+    const mvx::job::Built built = mvx::cli::buildRspRun(load.job, parsed.arguments, ldFolder);
     if (built.status != 0)
         return;
     // Every image the run would program is a file of the job folder; LD

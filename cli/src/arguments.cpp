@@ -186,16 +186,4 @@ std::optional<unsigned> parseBankList(std::string_view option, std::string_view 
     return mask;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-bool endsWithIgnoringCase(std::string_view text, std::string_view suffix)
-{
-    return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
 }  // namespace mvx::cli

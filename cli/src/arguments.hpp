@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "shell/text.hpp"
+
 namespace mvx::cli {
 
 struct OptionSpec {
@@ -61,7 +63,7 @@ std::optional<int> parseChoice(std::string_view option, std::string_view text,
 std::optional<unsigned> parseBankList(std::string_view option, std::string_view text, int first, int last,
                                       std::string* error);
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-bool endsWithIgnoringCase(std::string_view text, std::string_view suffix);
+using tool::equalsIgnoringCase;
+using tool::endsWithIgnoringCase;
 
 }  // namespace mvx::cli

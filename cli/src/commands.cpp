@@ -12,20 +12,19 @@
 
 #include "arguments.hpp"
 #include "buses.hpp"
-#include "engine_library.hpp"
 #include "help.hpp"
 #include "interrupts.hpp"
 #include "job.hpp"
 #include "json.hpp"
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 #include "mvx/platform/paths.hpp"
 #include "mvx/platform/registry.hpp"
 #include "mvx/platform/regular_file.hpp"
 #include "mvxisp_file_limits.hpp"
 #include "mvxisp_result.hpp"
 #include "reporter.hpp"
-#include "rsp_job.hpp"
 #include "shell/engine_binding.hpp"
+#include "shell/engine_library.hpp"
 #include "shell/file_io.hpp"
 #include "shell/locations.hpp"
 
@@ -35,6 +34,12 @@
 
 namespace mvx::cli {
 namespace {
+
+using job::describeJob;
+using job::loadRspJob;
+using job::readImageInfo;
+using job::RspLoad;
+using tool::EngineLibrary;
 
 // Interrupts (Ctrl-C, SIGTERM, SIGHUP) are held back while the engine runs:
 // a run stopped half-way can leave a monitor with half its firmware.  They
@@ -221,6 +226,8 @@ public:
         return object;
     }
 
+    // The engine search of both front ends (shell/engine_library.hpp): the
+    // library named by --engine or $MVX_ENGINE, else the program's own.
     bool loadEngine(const ParsedArguments& args, EngineLibrary& engine, int* status)
     {
         bool loaded = false;
@@ -229,7 +236,7 @@ public:
         else if (const char* variable = std::getenv("MVX_ENGINE"); variable != nullptr && *variable != '\0')
             loaded = engine.open(variable);
         else
-            loaded = engine.openDefault(environment_.programPath);
+            loaded = engine.openFirst(tool::engineCandidates(environment_.programPath));
         if (!loaded)
             *status = fail(kStatusNoEngine, engine.error());
         return loaded;
@@ -295,7 +302,7 @@ int Session::runPlan(RunPlan& plan, EngineLibrary& engine, const std::vector<std
     if (plan.bus)
         ::setenv("MVX_I2C_BUS", plan.bus->c_str(), 1);
     if (const char* system = std::getenv("MVX_SYSTEM_DIR"); system == nullptr || *system == '\0') {
-        if (const auto folder = adapterFolderBeside(environment_.programPath))
+        if (const auto folder = tool::adapterFolderBeside(environment_.programPath))
             ::setenv("MVX_SYSTEM_DIR", folder->c_str(), 1);
     }
 

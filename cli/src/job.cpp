@@ -23,9 +23,6 @@ constexpr std::string_view kOneToFourCables = "1To4 runs only over the parallel 
 constexpr int kMcuLastBankKb = 32;
 // A whole image fills serial-flash banks 0..7 at most.
 constexpr int kSerialFlashImageBanks = 8;
-constexpr std::array<int, 4> kLd5310{16, 17, 18, 19};
-constexpr std::array<int, 4> kLd5312{9, 10, 11, 12};
-constexpr std::array<int, 4> kLdSerialFlash{22, 23, 25, 26};
 
 constexpr std::string_view kEraseNames[] = {"mass", "page"};
 constexpr std::string_view kVerifyNames[] = {"crc", "checksum"};
@@ -103,6 +100,50 @@ std::optional<FlashProtectSettings> protectFrom(std::string_view text, std::stri
     return FlashProtectSettings{1, *series, *pin, *level};
 }
 
+// --bus as the node of an i2c-dev bus, checked against the interface and
+// library mode in force; no node and no error when --bus is not given.
+struct BusChoice {
+    std::optional<std::string> node;
+    std::string error;
+};
+BusChoice busChoiceOf(const ParsedArguments& args, int interface, std::optional<int> libraryMode)
+{
+    BusChoice choice;
+    const auto text = args.value("bus");
+    if (!text)
+        return choice;
+    choice.node = busNodeFrom(*text);
+    if (!choice.node)
+        choice.error = "--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3";
+    else if (args.has("interface") && interface != MVX_ADAPTER_NORVANE_IIC)
+        choice.error = "--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic";
+    else if (libraryMode && *libraryMode == 0)
+        choice.error = "--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1";
+    return choice;
+}
+
+// --slave-address: an 8-bit write address, or 1 for "default"; nothing and no
+// error when it is not given.
+struct AddressChoice {
+    std::optional<int> selector;
+    std::string error;
+};
+AddressChoice slaveAddressOf(const ParsedArguments& args)
+{
+    AddressChoice choice;
+    const auto text = args.value("slave-address");
+    if (!text)
+        return choice;
+    if (equalsIgnoringCase(*text, "default")) {
+        choice.selector = 1;
+        return choice;
+    }
+    choice.selector = parseNumberIn("slave-address", *text, 2, 0xFC, &choice.error);
+    if (choice.selector && *choice.selector % 2 != 0)
+        choice.error = "--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)";
+    return choice;
+}
+
 }  // namespace
 
 std::string statusMeaning(int status)
@@ -142,114 +183,6 @@ std::optional<int> operationFromName(std::string_view text, std::string* error)
     return parseChoice("mcu", text, kMcuNames, error);
 }
 
-bool isSerialFlashOperation(int operation)
-{
-    return operation == MVX_OP_SERIAL_FLASH || operation == MVX_OP_SERIAL_FLASH_1TO4;
-}
-
-bool isOneToFourOperation(int operation)
-{
-    return operation >= MVX_OP_5310_1TO4;
-}
-
-int bankCountOf(int operation)
-{
-    switch (operation) {
-    case MVX_OP_MCU_5310:
-    case MVX_OP_5310_1TO4: return 2;
-    case MVX_OP_MCU_5312:
-    case MVX_OP_5312_1TO4: return 3;
-    case MVX_OP_SERIAL_FLASH_1TO4: return 4;
-    default: return 9;
-    }
-}
-
-std::string bankLabel(int operation, int bank)
-{
-    const std::string name = "Bank" + std::to_string(bank);
-    const int family = operation % 3;
-    if (family == MVX_OP_MCU_5310 && bank <= 1)
-        return name + (bank == 0 ? " (0-64)" : " (64-96)");
-    if (family == MVX_OP_MCU_5312 && bank <= 2)
-        return name + (bank == 2 ? " (128-160)" : bank == 1 ? " (64-128)" : " (0-64)");
-    if (family == MVX_OP_SERIAL_FLASH && bank <= 7)
-        return name + " (" + std::to_string(bank * 64) + "-" + std::to_string(bank * 64 + 64) + ")";
-    if (family == MVX_OP_SERIAL_FLASH && bank == 8)
-        return "BankN (LD File)";
-    return name;
-}
-
-std::span<const int> ldEntriesOf(int operation)
-{
-    switch (operation) {
-    case MVX_OP_5310_1TO4: return kLd5310;
-    case MVX_OP_5312_1TO4: return kLd5312;
-    case MVX_OP_SERIAL_FLASH_1TO4: return kLdSerialFlash;
-    default: return {};
-    }
-}
-
-int bankFileFormat(std::string_view path)
-{
-    const auto dot = path.rfind('.');
-    const auto slash = path.rfind('/');
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-        return MVX_FORMAT_HEX;
-    return equalsIgnoringCase(path.substr(dot), ".bin") ? MVX_FORMAT_BINARY : MVX_FORMAT_HEX;
-}
-
-std::string checksumText(int value)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    auto v = static_cast<unsigned>(value);
-    do {
-        text.insert(text.begin(), kDigits[v & 0xFu]);
-        v >>= 4;
-    } while (v != 0);
-    if (text.size() < 4)
-        text.insert(0, 4 - text.size(), '0');
-    return text;
-}
-
-bool setEntry(FileTableEntry& entry, std::uint8_t inUse, int format, std::string_view path)
-{
-    if (path.size() >= MVX_PATH_CAPACITY)
-        return false;
-    entry = FileTableEntry{};
-    entry.inUse = inUse;
-    entry.format = format;
-    std::memcpy(entry.path, path.data(), path.size());
-    entry.path[path.size()] = '\0';
-    return true;
-}
-
-IspOptions IspCall::optionsForCall() const
-{
-    IspOptions copy = options;
-    copy.hdcp_key_file = hdcpKeyFile.empty() ? nullptr : hdcpKeyFile.c_str();
-    copy.saveread_hdcp_key_file_path = readBackFolder.empty() ? nullptr : readBackFolder.c_str();
-    return copy;
-}
-
-IspOptions defaultIspOptions()
-{
-    const tool::AdvancedSettings a = tool::defaultAdvancedSettings(".");
-    IspOptions o{};
-    o.checkVGAconn_delay = a.checkVGAconn_delay;
-    o.beforeshowCKSM_delay = a.beforeshowCKSM_delay;
-    o.isprepeat_counter = a.isprepeat_counter;
-    o.ffe2_value = a.ffe2_value;
-    o.ffe3_value = a.ffe3_value;
-    o.ic_code_check_value = a.ic_code_check_value;
-    o.norvane_usb_frequency = a.norvane_usb_frequency;
-    o.norvane_usb_ispspeed = a.norvane_usb_ispspeed;
-    o.other_usb_ispspeed = a.other_usb_ispspeed;
-    o.norvane_iic_ispspeed = a.norvane_iic_ispspeed;
-    o.flashstatus_value = a.flashstatus_value;
-    return o;
-}
-
 std::optional<std::string> busNodeFrom(std::string_view text)
 {
     const auto digits = [](std::string_view s) {
@@ -262,23 +195,6 @@ std::optional<std::string> busNodeFrom(std::string_view text)
     if (digits(text))
         return "/dev/i2c-" + std::string(text);
     return std::nullopt;
-}
-
-bool readable(const std::string& path, std::string* why, std::uint64_t limit)
-{
-    const platform::FileProblem problem = platform::checkRegularFile(path, limit);
-    if (!problem.ok())
-        *why = "it " + problem.message();
-    return problem.ok();
-}
-
-std::uint64_t fileLimitOf(int format)
-{
-    switch (format) {
-    case MVX_FORMAT_HEX: return kMaxHexFileBytes;
-    case MVX_FORMAT_BINARY: return kMaxBinaryFileBytes;
-    default: return kMaxImageFileBytes;
-    }
 }
 
 BankFiles collectBankFiles(int operation, const ParsedArguments& args)
@@ -424,25 +340,19 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
         if (const auto problem = libraryModeProblem(call.adapterKind, plan.libraryMode))
             return usage(*problem);
     }
-    if (const auto text = args.value("bus")) {
-        plan.bus = busNodeFrom(*text);
-        if (!plan.bus)
-            return usage("--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3");
-        if (args.has("interface") && call.adapterKind != MVX_ADAPTER_NORVANE_IIC)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic");
-        if (plan.libraryMode && *plan.libraryMode == 0)
-            return usage("--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1");
+    const BusChoice bus = busChoiceOf(args, call.adapterKind, plan.libraryMode);
+    if (!bus.error.empty())
+        return usage(bus.error);
+    if (bus.node) {
+        plan.bus = bus.node;
         call.adapterKind = MVX_ADAPTER_NORVANE_IIC;
         plan.libraryMode = 1;
     }
-    if (const auto text = args.value("slave-address"); text && !equalsIgnoringCase(*text, "default")) {
-        const auto address = parseNumberIn("slave-address", *text, 2, 0xFC, &error);
-        if (!address)
-            return usage(error);
-        if (*address % 2 != 0)
-            return usage("--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)");
-        call.slaveSelector = *address;
-    }
+    const AddressChoice address = slaveAddressOf(args);
+    if (!address.error.empty())
+        return usage(address.error);
+    if (address.selector)
+        call.slaveSelector = *address.selector;
 
     // ---- serial flash ----
     static constexpr std::string_view kFlashOnly[] = {"brand", "auto-detect", "e2e3", "check-ic-code", "wp-pin",
@@ -646,6 +556,42 @@ Built buildRun(std::string_view command, const ParsedArguments& args)
         }
     }
     return built;
+}
+
+Built buildRspRun(const job::RspJob& job, const ParsedArguments& args, const std::string& ldFolder)
+{
+    job::JobOverrides overrides;
+    std::string error;
+    const int interface = job.options.interface;
+    if (const auto text = args.value("interface")) {
+        const auto kind = parseChoice("interface", *text, kInterfaceNames, &error);
+        if (!kind)
+            return usage(error);
+        overrides.interface = *kind;
+    }
+    const int chosenInterface = overrides.interface.value_or(interface);
+    if (const auto text = args.value("library-mode")) {
+        const auto chosen = parseChoice("library-mode", *text, kLibraryModeNames, &error);
+        if (!chosen)
+            return usage(error);
+        if (*chosen != 2)
+            overrides.libraryMode = *chosen;
+        // A 1To4 job runs over the IIC cable whatever its interface.
+        const auto problem = isOneToFourOperation(job.mode) ? std::nullopt
+                                                            : libraryModeProblem(chosenInterface, overrides.libraryMode);
+        if (problem)
+            return usage(*problem);
+    }
+    const BusChoice bus = busChoiceOf(args, chosenInterface, overrides.libraryMode);
+    if (!bus.error.empty())
+        return usage(bus.error);
+    overrides.bus = bus.node;
+    const AddressChoice address = slaveAddressOf(args);
+    if (!address.error.empty())
+        return usage(address.error);
+    overrides.slaveSelector = address.selector;
+    overrides.ldFiles = args.values("ld");
+    return job::buildRspRun(job, overrides, ldFolder);
 }
 
 }  // namespace mvx::cli

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 
 namespace mvx::cli {
 namespace {

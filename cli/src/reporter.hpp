@@ -27,7 +27,7 @@
 
 #include "json.hpp"
 #include "mvxisp.h"
-#include "run_log.hpp"
+#include "run_log/run_log.hpp"
 
 namespace mvx::cli {
 

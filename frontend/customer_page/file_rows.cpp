@@ -6,7 +6,8 @@
 #include <ctime>
 #include <filesystem>
 
-#include "job.hpp"
+#include "job/isp_call.hpp"
+#include "shell/text.hpp"
 #include "mvx/platform/atomic_file.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/regular_file.hpp"
@@ -91,7 +92,7 @@ std::optional<std::string> firstMatch(const std::string& folder, std::string_vie
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.size() > tail.size() && cli::endsWithIgnoringCase(name, tail) && entry.is_regular_file(error))
+        if (name.size() > tail.size() && tool::endsWithIgnoringCase(name, tail) && entry.is_regular_file(error))
             names.push_back(entry.path().string());
     }
     if (names.empty())
@@ -103,7 +104,7 @@ std::optional<std::string> firstMatch(const std::string& folder, std::string_vie
 
 int rowCountOf(int mcuType)
 {
-    return cli::bankCountOf(family(mcuType));
+    return job::bankCountOf(family(mcuType));
 }
 
 std::array<std::string, kFileRows> bankLabels(int mcuType, int fileType)
@@ -114,7 +115,7 @@ std::array<std::string, kFileRows> bankLabels(int mcuType, int fileType)
         return labels;
     }
     for (int r = 0; r < rowCountOf(mcuType); ++r)
-        labels[at(r)] = cli::bankLabel(family(mcuType), r);
+        labels[at(r)] = job::bankLabel(family(mcuType), r);
     return labels;
 }
 
@@ -176,7 +177,7 @@ void FileRows::fill(int r, const FileInfoAnswer& answer)
     FileRow& row = rows_[at(r)];
     row.fileLengthText = std::to_string(answer.dataLength);
     row.programLengthText = std::to_string(answer.programLength);
-    row.checksumText = cli::checksumText(answer.checksum & 0xFFFF);
+    row.checksumText = job::checksumText(answer.checksum & 0xFFFF);
     row.crc = static_cast<std::uint32_t>(answer.crc);
     row.loaded = true;
 }
@@ -214,7 +215,7 @@ bool FileRows::hexInfo(int r, const RowOptions& options, std::optional<int> leng
         return false;
     }
     FileRow& row = rows_[at(r)];
-    row.format = cli::bankFileFormat(name);
+    row.format = job::bankFileFormat(name);
     const int trueSize = report.trueSizeIndex.value_or(options.trueSizeIndex);
     if (!length)
         length = (r == 1 || r == 2) ? (options.extTrueSize ? (trueSize + 1) * 1024 : -1) : 0;
@@ -240,7 +241,7 @@ bool FileRows::binInfo(const RowOptions& options, RowsReport& report)
     }
     const std::string image = fileOf(0, options);
     const auto sum = wholeFileSum(image);
-    bigBinChecksum_ = sum ? cli::checksumText(*sum) : std::string();
+    bigBinChecksum_ = sum ? job::checksumText(*sum) : std::string();
 
     int banks = rowCountOf(options.mcuType);
     const bool serialFlash = family(options.mcuType) == MVX_OP_SERIAL_FLASH;
@@ -456,7 +457,7 @@ void FileRows::reloadFileRows(const std::string& iniPath, const RowOptions& opti
     if (options.fileType == kFileTypeBin) {
         rows_[0].path = platform::readProfileString(iniPath, "Setting", "binfile_name", "");
         const auto sum = rows_[0].path.empty() ? std::nullopt : wholeFileSum(rows_[0].path);
-        bigBinChecksum_ = sum ? cli::checksumText(*sum) : std::string();
+        bigBinChecksum_ = sum ? job::checksumText(*sum) : std::string();
         return;
     }
     const int rows = rowCountOf(options.mcuType);

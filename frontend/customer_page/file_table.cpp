@@ -1,6 +1,6 @@
 #include "customer_page/file_table.hpp"
 
-#include "job.hpp"
+#include "job/isp_call.hpp"
 
 namespace mvx::customer_page {
 
@@ -49,16 +49,16 @@ BuiltFileTable buildFileTable(const FileRows& rows, const RowOptions& options,
             continue;
         const int format = options.fileType == kFileTypeBin ? MVX_FORMAT_WHOLE_DEVICE : row.format;
         const std::string file = rows.fileOf(r, options);
-        if (!cli::setEntry(built.entries[static_cast<std::size_t>(r)], 1, format, file)) {
+        if (!job::setEntry(built.entries[static_cast<std::size_t>(r)], 1, format, file)) {
             built.error = "the path of row " + std::to_string(r) + " is longer than 259 characters: " + file;
             return built;
         }
     }
-    const auto entries = cli::ldEntriesOf(options.mcuType);
+    const auto entries = job::ldEntriesOf(options.mcuType);
     for (std::size_t i = 0; i < entries.size() && i < ldFiles.size(); ++i) {
         if (ldFiles[i].empty())
             continue;
-        if (!cli::setEntry(built.entries[static_cast<std::size_t>(entries[i])], 1, MVX_FORMAT_HEX, ldFiles[i])) {
+        if (!job::setEntry(built.entries[static_cast<std::size_t>(entries[i])], 1, MVX_FORMAT_HEX, ldFiles[i])) {
             built.error = "the path of LD file " + std::to_string(i + 1) + " is longer than 259 characters";
             return built;
         }

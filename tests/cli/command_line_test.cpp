@@ -6,8 +6,8 @@
 
 #include "arguments.hpp"
 #include "cli_process.hpp"
-#include "engine_library.hpp"
 #include "help.hpp"
+#include "shell/engine_library.hpp"
 
 namespace mvx::test {
 namespace {
@@ -98,7 +98,7 @@ TEST_F(CommandLine, DefaultEngineIsTheOneInLibBesideTheProgram)
 {
     const std::string expected =
         std::filesystem::path(MVXISP_PROGRAM).parent_path().string() + "/../lib/libMVXISP.so";
-    const auto candidates = cli::defaultEngineCandidates(MVXISP_PROGRAM);
+    const auto candidates = mvx::tool::engineCandidates(MVXISP_PROGRAM);
     ASSERT_FALSE(candidates.empty());
     EXPECT_EQ(candidates[0], expected);
     // Without --engine and $MVX_ENGINE the build's engine answers: a text

@@ -1,4 +1,4 @@
-#include "run_log.hpp"
+#include "run_log/run_log.hpp"
 
 #include <utility>
 

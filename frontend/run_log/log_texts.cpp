@@ -1,4 +1,4 @@
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 
 #include <array>
 #include <cctype>

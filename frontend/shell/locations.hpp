@@ -45,11 +45,16 @@ struct ShellLocations {
     std::string settingsPath() const { return workFile(kSettingsMember); }
     std::string ispfileSettingsPath() const;
 
-    // The engine library that belongs to the program, in the order tried:
-    // "libMVXISP.so" in the program's own folder, then in "../lib" beside it
-    // (the build puts the program in bin/ and the library in lib/, and an
-    // installation uses the same pair of folders).
+    // The engine library that belongs to the program, in the order of the
+    // engine search (shell/engine_library.hpp).
     std::vector<std::string> engineBesideProgram() const;
 };
+
+// The folder of a file path ("." for a bare name).
+std::string folderOf(const std::string& path);
+
+// "libMVXISP.so" in "../lib" beside the program's folder, then in the folder
+// itself: the engine that belongs to the program at programPath.
+std::vector<std::string> enginesBesideProgram(const std::string& programPath);
 
 }  // namespace mvx::tool

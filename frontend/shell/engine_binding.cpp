@@ -3,42 +3,38 @@
 #include <algorithm>
 
 #include "mvx/platform/debug_output.hpp"
-#include "shell/file_io.hpp"
 
 namespace mvx::tool {
 
-EngineHandle EngineBinding::bindEngine(const std::string& path)
+EngineHandle EngineBinding::adopt(EngineHandle library, bool found)
 {
-    auto library = std::make_unique<platform::DynamicLibrary>();
-    if (!library->open(path)) {
-        platform::debugOutput("engine not loaded from " + path + ": " + library->error());
+    if (!found) {
+        platform::debugOutput("engine not loaded: " + library->error());
+        // A library without both exports was loaded: nothing held before
+        // counts any more.
+        if (library->lacksExport()) {
+            entry_ = EngineEntryPoints{};
+            source_ = nullptr;
+        }
         return nullptr;
     }
-    entry_ = EngineEntryPoints{};
-    source_ = nullptr;
-    EngineEntryPoints found{library->function<MvxIspFn>("mvxISP"),
-                            library->function<MvxGetFileInfoFn>("mvxGetFileInfo")};
-    if (!found.bound()) {
-        platform::debugOutput("engine at " + path + " lacks an entry point");
-        return nullptr;
-    }
-    entry_ = found;
+    entry_ = EngineEntryPoints{library->isp(), library->getFileInfo()};
     source_ = library.get();
     return library;
 }
 
+EngineHandle EngineBinding::bindEngine(const std::string& path)
+{
+    auto library = std::make_unique<EngineLibrary>();
+    const bool found = library->open(path);
+    return adopt(std::move(library), found);
+}
+
 EngineHandle EngineBinding::bindForPage()
 {
-    std::vector<std::string> candidates{where_.workFile(kEngineMember)};
-    for (std::string& beside : where_.engineBesideProgram())
-        candidates.push_back(std::move(beside));
-    for (const std::string& path : candidates) {
-        if (!fileExists(path))
-            continue;
-        if (EngineHandle handle = bindEngine(path))
-            return handle;
-    }
-    if (EngineHandle handle = bindEngine(std::string(kEngineLibraryName)))
+    auto library = std::make_unique<EngineLibrary>();
+    const bool found = library->openFirst(engineCandidates(where_.programPath, where_.workFile(kEngineMember)));
+    if (EngineHandle handle = adopt(std::move(library), found))
         return handle;
     ui_.showMessage(kLoadDllFailedMessage, kToolCaption);
     return nullptr;

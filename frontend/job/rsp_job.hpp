@@ -1,5 +1,5 @@
-// "mvxisp run JOB.rsp": an exported ISP file run as the Assembly ISP page
-// runs it.  The job (mode, options and images) comes from the file; the
+// An exported ISP file run as the Assembly ISP page runs it (and as
+// "mvxisp run JOB.rsp" does).  The job (mode, options and images) comes from the file; the
 // station's own settings (flash protect pin, sector erase, flash auto-detect,
 // the 1To4 delays) from the work folder's settings file, as on the page.
 #pragma once
@@ -9,12 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "arguments.hpp"
-#include "job.hpp"
+#include "job/isp_call.hpp"
 #include "mvxisp.h"
 #include "shell/settings_store.hpp"
 
-namespace mvx::cli {
+namespace mvx::job {
 
 // One of the four bank images of a job.
 struct JobImage {
@@ -57,13 +56,22 @@ RspLoad loadRspJob(const std::string& path, const std::string& folder, std::opti
 // fit (result 9) raises the job's erase size to the image, once.
 void readImageInfo(RspJob& job, MvxGetFileInfoFn getFileInfo);
 
-// The mvxISP call of the job: the page's 17 arguments, and the overrides of
-// the command line (--interface, --library-mode, --bus, --slave-address,
-// --ld).  ldFolder holds the station's stored LD copies ("5310file1" ...),
-// used for a 1To4 job when --ld is not given.
-Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::string& ldFolder);
+// What the station changes about a job before it runs (mvxisp's options):
+// each override left empty keeps the job's own choice.
+struct JobOverrides {
+    std::optional<int> interface;       // the adapter kind instead of the job's
+    std::optional<int> libraryMode;     // 0 or 1; empty: from the interface
+    std::optional<std::string> bus;     // an i2c-dev bus node: the IIC library on it
+    std::optional<int> slaveSelector;   // 1: the default address; else an 8-bit write address
+    std::vector<std::string> ldFiles;   // the four LD files of a 1To4 job
+};
+
+// The mvxISP call of the job: the page's 17 arguments with the overrides.
+// ldFolder holds the station's stored LD copies ("5310file1" ...), used for a
+// 1To4 job when no LD files are given.
+Built buildRspRun(const RspJob& job, const JobOverrides& overrides, const std::string& ldFolder);
 
 // The job as the page's read-only fields show it, one line each.
 std::vector<std::string> describeJob(const RspJob& job);
 
-}  // namespace mvx::cli
+}  // namespace mvx::job

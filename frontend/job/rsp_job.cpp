@@ -1,14 +1,16 @@
-#include "rsp_job.hpp"
+#include "job/rsp_job.hpp"
 
 #include <filesystem>
 
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 #include "mvx/platform/ini.hpp"
 #include "mvx/platform/paths.hpp"
 #include "mvxisp_file_limits.hpp"
+#include "mvxisp_result.hpp"
 #include "shell/packages.hpp"
+#include "shell/text.hpp"
 
-namespace mvx::cli {
+namespace mvx::job {
 namespace {
 
 constexpr std::string_view kModeTexts[] = {"5310", "5312", "SerialFlash", "5310_1to4", "5312_1to4", "SF_1to4"};
@@ -65,7 +67,7 @@ RspLoad loadRspJob(const std::string& path, const std::string& folder, std::opti
         // the station (or --ld).
         image.path = unpacked.images.at(hexJob ? static_cast<std::size_t>(i) : 0);
         image.format = !hexJob ? MVX_FORMAT_WHOLE_DEVICE
-                               : endsWithIgnoringCase(image.name, ".bin") ? MVX_FORMAT_BINARY : MVX_FORMAT_HEX;
+                               : tool::endsWithIgnoringCase(image.name, ".bin") ? MVX_FORMAT_BINARY : MVX_FORMAT_HEX;
     }
 
     if (!stationSettings.empty())
@@ -98,7 +100,7 @@ void readImageInfo(RspJob& job, MvxGetFileInfoFn getFileInfo)
     }
 }
 
-Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::string& ldFolder)
+Built buildRspRun(const RspJob& job, const JobOverrides& overrides, const std::string& ldFolder)
 {
     Built built;
     RunPlan& plan = built.plan;
@@ -110,40 +112,15 @@ Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::str
         built.error = std::move(message);
         return built;
     };
-    std::string error;
 
-    int interface = o.interface;
-    if (const auto text = args.value("interface")) {
-        const auto kind = parseChoice("interface", *text, kInterfaceNames, &error);
-        if (!kind)
-            return fail(kStatusUsage, error);
-        interface = *kind;
-    }
-    if (const auto text = args.value("library-mode")) {
-        static constexpr std::string_view kModes[] = {"0", "1", "auto"};
-        const auto chosen = parseChoice("library-mode", *text, kModes, &error);
-        if (!chosen)
-            return fail(kStatusUsage, error);
-        if (*chosen != 2)
-            plan.libraryMode = *chosen;
-        // A 1To4 job runs over the IIC cable whatever its interface.
-        const auto problem = isOneToFourOperation(mode) ? std::nullopt : libraryModeProblem(interface, plan.libraryMode);
-        if (problem)
-            return fail(kStatusUsage, *problem);
-    }
+    const int interface = overrides.interface.value_or(o.interface);
+    plan.libraryMode = overrides.libraryMode;
     // The writer board of the 1To4 modes always hangs on the IIC cable.
     call.adapterKind = isOneToFourOperation(mode) ? MVX_ADAPTER_NORVANE_IIC : interface;
     // The library mode follows the job's interface, as the page decides it.
     plan.libraryModeInterface = interface;
-    if (const auto text = args.value("bus")) {
-        plan.bus = busNodeFrom(*text);
-        if (!plan.bus)
-            return fail(kStatusUsage,
-                        "--bus: '" + *text + "' is neither a bus number, i2c-N nor a path such as /dev/i2c-3");
-        if (args.has("interface") && interface != MVX_ADAPTER_NORVANE_IIC)
-            return fail(kStatusUsage, "--bus drives a Linux I2C bus through the IIC library: it goes with --interface iic");
-        if (plan.libraryMode && *plan.libraryMode == 0)
-            return fail(kStatusUsage, "--bus drives a Linux I2C bus through the IIC library: it needs --library-mode 1");
+    if (overrides.bus) {
+        plan.bus = overrides.bus;
         call.adapterKind = MVX_ADAPTER_NORVANE_IIC;
         plan.libraryMode = 1;
     }
@@ -151,16 +128,8 @@ Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::str
     call.operation = mode;
     call.eraseOnly = o.isptype;
     call.slaveSelector = o.ispaddr;
-    if (const auto text = args.value("slave-address"); text && !equalsIgnoringCase(*text, "default")) {
-        const auto address = parseNumberIn("slave-address", *text, 2, 0xFC, &error);
-        if (!address)
-            return fail(kStatusUsage, error);
-        if (*address % 2 != 0)
-            return fail(kStatusUsage,
-                        "--slave-address: " + *text + " is not an 8-bit write address (an even number such as 0x94)");
-        call.slaveSelector = *address;
-    } else if (text && equalsIgnoringCase(*text, "default")) {
-        call.slaveSelector = 1;
+    if (overrides.slaveSelector) {
+        call.slaveSelector = *overrides.slaveSelector;
     } else if ((mode == MVX_OP_MCU_5312 || mode == MVX_OP_SERIAL_FLASH) && o.ispaddr != 1) {
         // The job was exported with a typed-in address, which ISP files do
         // not carry; guessing one would address some other device.
@@ -195,7 +164,7 @@ Built buildRspRun(const RspJob& job, const ParsedArguments& args, const std::str
         plan.files.push_back({i, image.path, image.format});
     }
 
-    const auto ldFiles = args.values("ld");
+    const std::vector<std::string>& ldFiles = overrides.ldFiles;
     if (!ldFiles.empty() && !isOneToFourOperation(mode))
         return fail(kStatusUsage, "--ld names the LD files of a 1To4 job");
     if (isOneToFourOperation(mode)) {
@@ -250,10 +219,10 @@ std::vector<std::string> describeJob(const RspJob& job)
             line += ": ChkSum " + checksumText(image.checksum) + ", File Len " + std::to_string(image.dataLength) +
                     ", Prom Len " + std::to_string(image.programLength) + ", CRC " + runlog::crcHex(image.crc);
         else if (image.result > 0)
-            line += ": error " + std::to_string(image.result) + " (" + statusMeaning(image.result) + ")";
+            line += ": error " + std::to_string(image.result) + " (" + mvx::resultName(image.result) + ")";
         lines.push_back(line);
     }
     return lines;
 }
 
-}  // namespace mvx::cli
+}  // namespace mvx::job

@@ -13,6 +13,7 @@
 #include "mvx/platform/regular_file.hpp"
 #include "mvxisp_file_limits.hpp"
 #include "shell/file_io.hpp"
+#include "shell/text.hpp"
 
 namespace mvx::tool {
 
@@ -64,25 +65,6 @@ PackageResult failed(std::string message)
 std::string_view executableImage(std::string_view program)
 {
     return splitProgram(program).image;
-}
-
-std::string folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool endsWithIgnoringCase(std::string_view text, std::string_view suffix)
-{
-    if (text.size() < suffix.size())
-        return false;
-    return std::equal(suffix.begin(), suffix.end(), text.end() - static_cast<std::ptrdiff_t>(suffix.size()),
-                      [](char a, char b) {
-                          return std::tolower(static_cast<unsigned char>(a)) ==
-                                 std::tolower(static_cast<unsigned char>(b));
-                      });
 }
 
 // A name an exported file may give one of its members: a plain file name

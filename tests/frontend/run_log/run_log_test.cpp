@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 #include "mvx/platform/dynamic_library.hpp"
 #include "mvxisp.h"
-#include "run_log.hpp"
+#include "run_log/run_log.hpp"
 #include "temp_folder.hpp"
 
 namespace {

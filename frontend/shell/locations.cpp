@@ -33,10 +33,7 @@ ShellLocations ShellLocations::forFolders(std::string programPath, std::string_v
 
 std::string ShellLocations::programFolder() const
 {
-    const auto slash = programPath.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : programPath.substr(0, slash);
+    return folderOf(programPath);
 }
 
 std::string ShellLocations::workFile(std::string_view member) const
@@ -51,9 +48,21 @@ std::string ShellLocations::ispfileSettingsPath() const
 
 std::vector<std::string> ShellLocations::engineBesideProgram() const
 {
-    const std::string folder = programFolder();
-    return {joinPath(folder, kEngineLibraryName),
-            joinPath(joinPath(folder, "../lib"), kEngineLibraryName)};
+    return enginesBesideProgram(programPath);
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::vector<std::string> enginesBesideProgram(const std::string& programPath)
+{
+    const std::string folder = folderOf(programPath);
+    return {joinPath(joinPath(folder, "../lib"), kEngineLibraryName), joinPath(folder, kEngineLibraryName)};
 }
 
 }  // namespace mvx::tool

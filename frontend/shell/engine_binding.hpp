@@ -2,24 +2,16 @@
 // engine: each page loads it when it opens and frees it when it closes; the
 // two entry points of the last successful binding are kept for the process
 // (by the one EngineBinding object the program owns) and called by both
-// pages.
-//
-// Where the engine is looked for, in this order:
-//   1. "ISP__PSI.dll" in the work folder (the copy unpacked from the program);
-//   2. "libMVXISP.so" in the program's own folder;
-//   3. "libMVXISP.so" in "../lib" beside the program's folder (the build puts
-//      the program in build/bin and the engine in build/lib, and an
-//      installation uses bin/ and lib/ the same way);
-//   4. "libMVXISP.so" by plain name, through the normal library search.
+// pages.  Where the engine is looked for: shell/engine_library.hpp.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "mvx/platform/dynamic_library.hpp"
 #include "mvx/platform/registry.hpp"
 #include "mvxisp.h"
+#include "shell/engine_library.hpp"
 #include "shell/locations.hpp"
 #include "shell/shell_ui.hpp"
 
@@ -36,7 +28,7 @@ struct EngineEntryPoints {
 };
 
 // A page's handle on the library it loaded; empty when it loaded none.
-using EngineHandle = std::unique_ptr<platform::DynamicLibrary>;
+using EngineHandle = std::unique_ptr<EngineLibrary>;
 
 class EngineBinding {
 public:
@@ -49,8 +41,9 @@ public:
     // without both exports is freed and counts as none.
     EngineHandle bindEngine(const std::string& path);
 
-    // The page's binding: the places listed above in order; when none gives
-    // an engine, "Load dll failed!" is shown and the page goes on without.
+    // The page's binding: the engine search from the work-folder copy on;
+    // when none gives an engine, "Load dll failed!" is shown and the page
+    // goes on without.
     EngineHandle bindForPage();
 
     // Frees the page's library.  Entry points that came from it are cleared,
@@ -62,8 +55,11 @@ public:
 private:
     ShellLocations where_;
     ShellUi& ui_;
+    // The entry points of a library that loaded (found) or none.
+    EngineHandle adopt(EngineHandle library, bool found);
+
     EngineEntryPoints entry_;
-    const platform::DynamicLibrary* source_ = nullptr;   // the library entry_ came from
+    const EngineLibrary* source_ = nullptr;   // the library entry_ came from
 };
 
 // libraryMode for a run: "FTDi USB" (1) always uses its library transport,

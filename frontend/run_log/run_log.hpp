@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "log_texts.hpp"
+#include "run_log/log_texts.hpp"
 
 namespace mvx::runlog {
 

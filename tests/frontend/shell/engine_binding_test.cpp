@@ -76,6 +76,16 @@ TEST_F(Binding, EngineInLibBesideTheProgramsBinFolder)
     EXPECT_EQ(engineBehind(binding.entryPoints()), kEngineA);
 }
 
+TEST_F(Binding, LibBesideTheBinFolderComesBeforeTheProgramsOwnFolder)
+{
+    // The same order as mvxisp's: the build's and the installation's lib/ first.
+    place(MVX_FAKE_ENGINE_A, install.root.file("lib/libMVXISP.so"));
+    place(MVX_FAKE_ENGINE_B, besideProgram());
+    EngineHandle handle = binding.bindForPage();
+    ASSERT_TRUE(handle);
+    EXPECT_EQ(engineBehind(binding.entryPoints()), kEngineA);
+}
+
 TEST_F(Binding, WorkCopyLackingAnExportIsSkipped)
 {
     place(MVX_FAKE_ENGINE_HALF, workCopy());

@@ -182,6 +182,7 @@ void CustomerIspPage::build()
                                       readOnlyEdit(cp::rowControlName(r, cp::RowPart::FileLengthEdit), bank + " File Len", rowsArea),
                                       readOnlyEdit(cp::rowControlName(r, cp::RowPart::ProgramLengthEdit), bank + " Prom Len", rowsArea),
                                       open};
+        cells[1]->setMinimumWidth(cells[1]->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 32);
         for (int c = 0; c < static_cast<int>(cells.size()); ++c) {
             cells[static_cast<std::size_t>(c)]->setProperty(kRowProperty, r);
             grid->addWidget(cells[static_cast<std::size_t>(c)], r + 1, c);
@@ -262,7 +263,7 @@ void CustomerIspPage::build()
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.settingsDialog()); });
     }
     optionGrid->addLayout(optionButtons, index / 4 + 1, 0, 1, 4);
-    middle->addWidget(optionsArea, 3);
+    middle->addWidget(optionsArea, 0);
 
     // The operator's area: the big action button, the result, the switches, the summary.
     auto* actionArea = new QWidget(this);
@@ -317,17 +318,19 @@ void CustomerIspPage::build()
         summary->addWidget(named(new QLabel(def.caption, actionArea), def.label, def.caption), line, 0);
         QLineEdit* edit = readOnlyEdit(def.edit, def.caption, actionArea);
         edit->setStyleSheet("color: rgb(0,0,255)");
+        edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("SerialFlash_1to4")));
         summary->addWidget(edit, line, 1);
         ++line;
     }
     action->addStretch(1);
-    middle->addWidget(actionArea, 2);
+    middle->addWidget(actionArea, 1);
     root->addLayout(middle);
 
     log_ = new QPlainTextEdit(this);
     log_->setObjectName(kLogEditName);
     log_->setAccessibleName("Log");
     log_->setReadOnly(true);
+    log_->setMinimumHeight(log_->fontMetrics().lineSpacing() * 6);
     root->addWidget(log_, 1);
 }
 

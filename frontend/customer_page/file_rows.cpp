@@ -53,6 +53,19 @@ bool isRegularFile(const std::string& path)
     return !path.empty() && fs::is_regular_file(path, error);
 }
 
+// The ticked rows as an action left them so far.
+std::uint16_t ticksOf(const RowsReport& report, const RowOptions& options)
+{
+    return report.tickedRows.value_or(options.tickedRows);
+}
+
+void tick(RowsReport& report, const RowOptions& options, int r, bool on)
+{
+    const auto bit = static_cast<std::uint16_t>(1u << r);
+    const std::uint16_t ticks = ticksOf(report, options);
+    report.tickedRows = static_cast<std::uint16_t>(on ? (ticks | bit) : (ticks & ~bit));
+}
+
 std::string storedHexMember(int r)
 {
     return "hexfile" + std::to_string(r + 1);
@@ -250,7 +263,7 @@ bool FileRows::binInfo(const RowOptions& options, RowsReport& report)
         const auto size = fs::file_size(image, error);
         banks = error ? 0 : static_cast<int>((size + kBankBytes - 1) / kBankBytes);
         for (int r = 0; r < kStoredRows; ++r)
-            rows_[at(r)].checked = false;
+            tick(report, options, r, false);
         // The image fills banks 0..7; the LD bank is never cut from it.
         banks = std::min(banks, kFileRows - 1);
         dateTime_ = fileDateTimeText(image);
@@ -272,7 +285,7 @@ bool FileRows::binInfo(const RowOptions& options, RowsReport& report)
         if (answer->dataLength < 1 || answer->dataLength > kBankBytes)
             return false;
         fill(bank, *answer);
-        row.checked = true;
+        tick(report, options, bank, true);
     }
     return all;
 }
@@ -371,8 +384,9 @@ RowsReport FileRows::openRow(int r, const std::string& path, const RowOptions& o
     for (std::size_t i = 0; i < companions.size(); ++i) {
         FileRow& row = rows_[i + 1];
         const std::string candidate = base + companions[i];
-        row.checked = isRegularFile(candidate);
-        row.path = row.checked ? candidate : std::string();
+        const bool found = isRegularFile(candidate);
+        tick(report, options, static_cast<int>(i) + 1, found);
+        row.path = found ? candidate : std::string();
     }
 
     if (fileInfo(1, options, report)) {
@@ -472,7 +486,6 @@ FileRows::AutoLoad FileRows::autoLoad(const std::string& folder, RowOptions opti
     AutoLoad result;
     for (int r = 0; r < kStoredRows; ++r) {
         rows_[at(r)].path.clear();
-        rows_[at(r)].checked = false;
         clear(r);
     }
     int found = 0;
@@ -496,10 +509,10 @@ FileRows::AutoLoad FileRows::autoLoad(const std::string& folder, RowOptions opti
             result.rowMask = 1;
         }
     }
-    for (int r = 0; r < kStoredRows; ++r)
-        rows_[at(r)].checked = (result.rowMask >> r & 1u) != 0;
+    options.tickedRows = static_cast<std::uint16_t>((options.tickedRows & ~0xFu) | result.rowMask);
     options.fileType = result.fileType;
     result.report = refreshBankRows(options);
+    result.report.tickedRows = result.report.tickedRows.value_or(options.tickedRows);
     result.report.filesChanged = result.rowMask != 0;
     return result;
 }

@@ -35,10 +35,12 @@ struct RowOptions {
     int sectorEraseFlag = 0;             // Enable_sectorerase_extendbank
     int sectorEraseBank = 0;             // Sectorerase_bankindex
     std::string workFolder;              // where the stored copies live
+    std::uint16_t tickedRows = 0;        // the page's row check boxes, bit i = row i
 };
 
+// Whether a row is ticked is the page options' business (RowOptions::tickedRows);
+// an action that ticks rows itself reports the new mask (RowsReport::tickedRows).
 struct FileRow {
-    bool checked = false;
     std::string path;                 // the full path as chosen
     std::string checksumText;         // "001F"; empty when not loaded
     std::string fileLengthText;       // data length, decimal
@@ -55,6 +57,7 @@ struct RowsReport {
     std::vector<int> crcRows;                  // rows whose CRC is logged, in order
     std::vector<std::string> copyErrors;       // stored copies that could not be written
     bool rowMaskCleared = false;               // the MCU type's remembered row mask is to be cleared
+    std::optional<std::uint16_t> tickedRows;   // the rows ticked from now on, when the action ticked any
     bool filesChanged = false;
 };
 

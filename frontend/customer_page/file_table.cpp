@@ -12,7 +12,7 @@ RunFiles checkRunFiles(FileRows& rows, const RowOptions& options, const std::arr
     bool allPresent = true;
     std::uint16_t mask = 0;
     for (int r = 0; r < examined; ++r) {
-        if (!rows.row(r).checked)
+        if (((options.tickedRows >> r) & 1u) == 0)
             continue;
         anyTicked = true;
         if (!rows.presentForRun(r, options)) {
@@ -25,7 +25,7 @@ RunFiles checkRunFiles(FileRows& rows, const RowOptions& options, const std::arr
     if (mode >= MVX_OP_5310_1TO4) {
         bool anyOfNine = false;
         for (int r = 0; r < kFileRows; ++r)
-            anyOfNine = anyOfNine || rows.row(r).checked;
+            anyOfNine = anyOfNine || ((options.tickedRows >> r) & 1u) != 0;
         bool allLd = true;
         for (int i = 0; i < kLdFiles; ++i) {
             if (!ldLoaded[static_cast<std::size_t>(i)]) {
@@ -45,7 +45,7 @@ BuiltFileTable buildFileTable(const FileRows& rows, const RowOptions& options,
     built.entries.assign(MVX_FILE_TABLE_SIZE, FileTableEntry{});
     for (int r = 0; r < kFileRows; ++r) {
         const FileRow& row = rows.row(r);
-        if (!row.checked)
+        if (((options.tickedRows >> r) & 1u) == 0)
             continue;
         const int format = options.fileType == kFileTypeBin ? MVX_FORMAT_WHOLE_DEVICE : row.format;
         const std::string file = rows.fileOf(r, options);

@@ -234,6 +234,17 @@ ChangeRecord OptionModel::tickRow(int row, bool ticked)
     return record;
 }
 
+ChangeRecord OptionModel::setTickedRows(std::uint16_t rows)
+{
+    const PageOptions before = options_;
+    ChangeRecord record;
+    options_.tickedRows = static_cast<std::uint16_t>(rows & kAllRows);
+    if (options_.tickedRows != before.tickedRows)
+        markDirty(record);
+    finish(record, before);
+    return record;
+}
+
 ChangeRecord OptionModel::setAddressText(std::string_view text)
 {
     const PageOptions before = options_;

@@ -158,6 +158,9 @@ public:
     // combo.  A value outside the field's range is refused.
     ChangeRecord select(OptionField field, int value);
     ChangeRecord tickRow(int row, bool ticked);
+    // The rows the file rows ticked themselves (companions found beside a
+    // Bank0 file, the banks of a whole image): marks the settings changed.
+    ChangeRecord setTickedRows(std::uint16_t rows);
     // The custom slave address: empty, or one or two hexadecimal digits.
     ChangeRecord setAddressText(std::string_view text);
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mvx::tool {
 
@@ -16,6 +17,12 @@ enum class Answer { Ok, Yes, No, Cancel };
 struct FileFilter {
     std::string description;
     std::string extension;   // without the dot
+};
+
+// One file type of an open picker offering several: "hex Files" with "*.h*".
+struct PatternFilter {
+    std::string description;
+    std::vector<std::string> patterns;
 };
 
 class ShellUi {
@@ -29,6 +36,12 @@ public:
     // Save and open pickers; nullopt when the operator cancels.
     virtual std::optional<std::string> chooseSaveFile(const FileFilter& filter) = 0;
     virtual std::optional<std::string> chooseOpenFile(const FileFilter& filter) = 0;
+    // An open picker offering several file types, the first one selected.
+    // A UI without its own answers with chooseOpenFile of "All Files".
+    virtual std::optional<std::string> chooseOpenFileAmong(const std::vector<PatternFilter>& filters)
+    {
+        return chooseOpenFile({filters.empty() ? std::string("All Files") : filters.front().description, "*"});
+    }
 };
 
 // The caption of every plain message of the tool.

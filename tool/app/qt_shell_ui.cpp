@@ -64,4 +64,16 @@ std::optional<std::string> QtShellUi::chooseOpenFile(const FileFilter& filter)
     return chosen(QFileDialog::getOpenFileName(QApplication::activeModalWidget(), {}, {}, filterText(filter)));
 }
 
+std::optional<std::string> QtShellUi::chooseOpenFileAmong(const std::vector<PatternFilter>& filters)
+{
+    QStringList entries;
+    for (const PatternFilter& filter : filters) {
+        QStringList patterns;
+        for (const std::string& pattern : filter.patterns)
+            patterns << QString::fromStdString(pattern);
+        entries << QString::fromStdString(filter.description) + " (" + patterns.join(' ') + ")";
+    }
+    return chosen(QFileDialog::getOpenFileName(QApplication::activeModalWidget(), {}, {}, entries.join(";;")));
+}
+
 }  // namespace mvx::tool

@@ -12,6 +12,7 @@ public:
     Answer ask(std::string_view text, std::string_view caption, Buttons buttons) override;
     std::optional<std::string> chooseSaveFile(const FileFilter& filter) override;
     std::optional<std::string> chooseOpenFile(const FileFilter& filter) override;
+    std::optional<std::string> chooseOpenFileAmong(const std::vector<PatternFilter>& filters) override;
 };
 
 }  // namespace mvx::tool

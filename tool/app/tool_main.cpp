@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/page_host.hpp"
 #include "app/qt_shell_ui.hpp"
 #include "app/stand_in_pages.hpp"
 #include "app/window_raiser.hpp"
@@ -18,7 +19,7 @@ int runTool(int argc, const char* const* argv)
     const ShellLocations where = ShellLocations::fromSystem();
     QtShellUi ui;
     EngineBinding engine(where, ui);
-    StandInPageHost pages(where, engine, StandInPageHost::actionsFromEnvironment());
+    ToolPageHost pages(where, engine, ui, StandInPageHost::actionsFromEnvironment());
     SpawnProcessStarter starter;
     platform::SingleInstance instance{std::string(kInstanceName)};
     std::unique_ptr<RaiseRequestListener> listener;

@@ -69,16 +69,13 @@ protected:
         o.mcuType = mcu;
         o.fileType = fileType;
         o.workFolder = work();
+        o.tickedRows = ticks;
         return o;
     }
-    // The rows of a table that are ticked, as a mask.
-    static unsigned ticked(const FileRows& table)
-    {
-        unsigned mask = 0;
-        for (int r = 0; r < kFileRows; ++r)
-            mask |= table.row(r).checked ? 1u << r : 0u;
-        return mask;
-    }
+    // The rows ticked after an action.
+    unsigned ticked(const RowsReport& report) const { return report.tickedRows.value_or(ticks); }
+
+    std::uint16_t ticks = 0;   // the page's ticked rows, fed to every action
 
     TempFolder folder;
     ScriptedEngine engine;
@@ -221,11 +218,10 @@ TEST_F(Rows, Bank0TakesTheCompanionsBesideIt)
         for (const std::string& name : c.present)
             writeWholeFile(beside.file(name), "x");
         writeWholeFile(beside.file("fw.hex"), "x");
-        for (int r = 1; r <= 3; ++r) {   // a row 2 left over from before is dropped
-            rows.row(r).checked = true;
+        ticks = 0b1110;
+        for (int r = 1; r <= 3; ++r)   // a row 2 left over from before is dropped
             rows.row(r).path = make("old.hex");
-        }
-        rows.openRow(0, beside.file("fw.hex"), options(c.mcu, c.fileType));
+        const RowsReport report = rows.openRow(0, beside.file("fw.hex"), options(c.mcu, c.fileType));
         SCOPED_TRACE(testing::Message() << "mcu " << c.mcu << " type " << c.fileType);
         for (int r = 1; r <= 3; ++r) {
             const std::string& expected = c.rows123[static_cast<std::size_t>(r - 1)];
@@ -233,7 +229,7 @@ TEST_F(Rows, Bank0TakesTheCompanionsBesideIt)
             // Rows the type looks companions up for are ticked by what was found.
             const int looked = c.fileType == kFileTypeBin || c.mcu >= MVX_OP_5310_1TO4 ? 0 : c.mcu + 1;
             if (r <= looked) {
-                EXPECT_EQ(rows.row(r).checked, (c.ticked >> r & 1u) != 0) << "row " << r;
+                EXPECT_EQ((ticked(report) >> r & 1u) != 0, (c.ticked >> r & 1u) != 0) << "row " << r;
             }
         }
     }
@@ -243,7 +239,7 @@ TEST_F(Rows, OpenFileErrorKeepsThePathAndCountsAsMissing)
 {
     engine.answer = [](const FileInfoRequest&) { return FileInfoAnswer{MVX_ERR_HEX_RECORD, 0, 0, 0, 0}; };
     const std::string bad = make("bad.hex");
-    rows.row(0).checked = true;
+    ticks = 0b1;
     const RowsReport report = rows.openRow(0, bad, options());
     EXPECT_TRUE(report.openError);
     EXPECT_TRUE(report.rowMaskCleared);
@@ -274,7 +270,7 @@ TEST_F(Rows, WholeImageFillsTheRowsOfItsBanks)
     for (const Case& c : cases) {
         engine.requests.clear();
         FileRows image{engine};
-        image.row(3).checked = true;
+        ticks = 0b1000;
         // 0x01 bytes: the sum of the whole file is its length, cut to 16 bits.
         const std::string path = make("image.bin", c.bytes, '\x01');
         const RowsReport report = image.openRow(0, path, options(c.mcu, kFileTypeBin));
@@ -288,7 +284,7 @@ TEST_F(Rows, WholeImageFillsTheRowsOfItsBanks)
             EXPECT_EQ(image.row(bank).checksumText, "001F");
             EXPECT_TRUE(image.row(bank).loaded);
         }
-        EXPECT_EQ(ticked(image), c.ticked | (c.mcu == kSf ? 0u : 0b1000u));
+        EXPECT_EQ(ticked(report), c.ticked | (c.mcu == kSf ? 0u : 0b1000u));
         std::ostringstream sum;
         sum << std::uppercase << std::hex << std::setw(4) << std::setfill('0') << (c.bytes & 0xFFFF);
         EXPECT_EQ(image.bigBinChecksumText(), sum.str());
@@ -426,7 +422,7 @@ TEST_F(Rows, AutoLoadFindsBankFilesOrOneImage)
         EXPECT_EQ(paths, c.rows) << c.files[0];
         EXPECT_EQ(loaded.fileType, c.fileType);
         EXPECT_EQ(loaded.rowMask, c.mask);
-        EXPECT_EQ(ticked(rows) & 0xFu, c.mask);
+        EXPECT_EQ(ticked(loaded.report) & 0xFu, c.mask);
     }
 }
 
@@ -463,8 +459,7 @@ TEST_F(Rows, MissingFilesMaskAndActionButtonByMode)
         for (int r = 0; r < kFileRows; ++r)
             if ((c.loadedRows >> r & 1u) != 0)
                 table.openRow(r, make("f" + std::to_string(r) + ".hex"), options(c.mcu));
-        for (int r = 0; r < kFileRows; ++r)
-            table.row(r).checked = (c.tickedRows >> r & 1u) != 0;
+        ticks = c.tickedRows;
         std::array<bool, kLdFiles> ld{};
         ld.fill(c.ldLoaded);
         const RunFiles run = checkRunFiles(table, options(c.mcu), ld);
@@ -477,7 +472,7 @@ TEST_F(Rows, FileThatVanishedBeforeTheRunCountsAsMissing)
 {
     const std::string bank0 = make("fw.hex");
     rows.openRow(0, bank0, options());
-    rows.row(0).checked = true;
+    ticks = 0b1;
     EXPECT_TRUE(checkRunFiles(rows, options()).actionEnabled);
     fs::remove(bank0);
     const RunFiles run = checkRunFiles(rows, options());
@@ -493,8 +488,7 @@ TEST_F(Rows, FileTableHoldsTheTickedRows)
     rows.openRow(0, bank0, options());
     rows.openRow(1, make("fw1.hex"), options());
     rows.openRow(2, bank2, options());
-    for (int r = 0; r < kFileRows; ++r)
-        rows.row(r).checked = r == 0 || r == 2;
+    ticks = 0b101;
 
     BuiltFileTable built = buildFileTable(rows, options());
     ASSERT_TRUE(built.ok()) << built.error;
@@ -508,7 +502,8 @@ TEST_F(Rows, FileTableHoldsTheTickedRows)
     }
 
     // A whole image goes to every ticked bank; LD files to their entries.
-    rows.openRow(0, make("img.bin", 3 * 65536), options(MVX_OP_SERIAL_FLASH_1TO4, kFileTypeBin));
+    ticks = static_cast<std::uint16_t>(
+        ticked(rows.openRow(0, make("img.bin", 3 * 65536), options(MVX_OP_SERIAL_FLASH_1TO4, kFileTypeBin))));
     built = buildFileTable(rows, options(MVX_OP_SERIAL_FLASH_1TO4, kFileTypeBin), {"/l1", "/l2", "/l3", "/l4"});
     ASSERT_TRUE(built.ok());
     for (int entry : {0, 1, 2}) {
@@ -519,7 +514,7 @@ TEST_F(Rows, FileTableHoldsTheTickedRows)
     EXPECT_EQ(std::string(built.entries[26].path), "/l4");
     EXPECT_EQ(built.entries[3].inUse, 0);
 
-    rows.row(4).checked = true;
+    ticks = 0b10000;
     rows.row(4).path = std::string(300, 'p');
     EXPECT_FALSE(buildFileTable(rows, options()).ok()) << "a path longer than an entry is refused";
 }

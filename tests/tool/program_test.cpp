@@ -2,7 +2,8 @@
 // beside a copy of the engine, its Program Files folder, registry store and
 // runtime folder in <root> too (MVX_PROGRAM_FILES, MVX_REGISTRY,
 // MVX_RUNTIME_DIR), and the stand-in pages closing by themselves as
-// MVX_STANDIN_PAGES says.  The program and every copy of itself it starts
+// MVX_STANDIN_PAGES says.  What a page shows is read from the description the
+// program writes with --describe-page.  The program and every copy of itself it starts
 // run in one process group, which the test ends should anything be left.
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,8 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "mvx/platform/single_instance.hpp"
@@ -72,8 +79,10 @@ protected:
         return ShellLocations::forFolders(program(), root.file("programs"), root.file("registry.ini"));
     }
 
-    // Starts the program with commandLine; its pages act as pageScript says.
-    void start(const std::string& commandLine, const std::string& pageScript)
+    // Starts the program with commandLine and the program's own switches
+    // (switches); its pages act as pageScript says.
+    void start(const std::string& commandLine, const std::string& pageScript,
+               std::vector<std::string> switches = {})
     {
         std::vector<std::string> environment{
             "MVX_PROGRAM_FILES=" + root.file("programs"), "MVX_REGISTRY=" + root.file("registry.ini"),
@@ -93,6 +102,8 @@ protected:
         std::string path = program();
         std::string argument = commandLine;
         std::vector<char*> argv{path.data()};
+        for (std::string& programSwitch : switches)
+            argv.push_back(programSwitch.data());
         if (!argument.empty())
             argv.push_back(argument.data());
         argv.push_back(nullptr);
@@ -218,4 +229,104 @@ TEST_F(Program, NoSaveLeavesTheProgramFileAsItWas)
     ASSERT_EQ(waitForExit(), 0);
     EXPECT_FALSE(fs::exists(where().workFolder));
     EXPECT_EQ(readWholeFile(program()), image);
+}
+
+// ---- the customer page on a job's settings --------------------------------------------------
+
+namespace {
+
+// The columns mvxisp info prints for each bank: File Len, Prom Len, ChkSum.
+std::vector<std::array<std::string, 3>> infoColumns(const std::string& arguments)
+{
+    const std::string command = std::string(MVX_CLI_PROGRAM) + " info " + arguments + " 2>/dev/null";
+    std::vector<std::array<std::string, 3>> banks;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return banks;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        std::istringstream in(line);
+        std::vector<std::string> words;
+        for (std::string word; in >> word;)
+            words.push_back(word);
+        if (words.size() == 7 && words[0].rfind("Bank", 0) == 0)
+            banks.push_back({words[3], words[4], words[5]});
+    }
+    ::pclose(pipe);
+    return banks;
+}
+
+class CustomerJob : public Program {
+protected:
+    // A configured tool whose settings open the customer page on a serial
+    // flash job of the three sample banks, started so that it describes its
+    // pages; answers the customer page's description.
+    QJsonObject startAndDescribe()
+    {
+        const std::string staging = root.file("staging");
+        fs::create_directories(staging);
+        fs::copy_file(program(), staging + "/ISP__PSI.exe");
+        writeWholeFile(staging + "/ISP__PSI.dll", engine);
+        std::string settings = "[ad_setting]\nstartpage=1\nuser_title=Line 7 programmer\n"
+                               "[Setting]\nmcu=2\nSerialFlash_filecheck=7\nSerialFlash_ispfiletype=0\n";
+        for (int bank = 0; bank < 3; ++bank)
+            settings += "file" + std::to_string(bank + 1) + "_name=" + firmware(bank) + "\n";
+        writeWholeFile(staging + "/ISP__PSI.ini", settings);
+        EXPECT_TRUE(repackTo(staging + "/ISP__PSI.exe", program(), false).ok);
+
+        const std::string description = root.file("pages.json");
+        start("nosave", "", {"--describe-page", description});
+        QJsonObject page;
+        waitFor([&] {
+            const QJsonArray windows = QJsonDocument::fromJson(QByteArray::fromStdString(
+                                                                   fs::exists(description) ? readWholeFile(description) : ""))
+                                           .array();
+            for (const auto window : windows)
+                if (window.toObject().value("objectName").toString() == "customerPage")
+                    page = window.toObject();
+            return !page.isEmpty();
+        });
+        return page;
+    }
+
+    static std::string firmware(int bank) { return std::string(MVX_SAMPLES) + "/bank" + std::to_string(bank) + ".hex"; }
+
+    // The text shown by the widget named name, or "<none>" without one.
+    static std::string shown(const QJsonObject& page, const std::string& name)
+    {
+        for (const auto widget : page.value("widgets").toArray())
+            if (widget.toObject().value("name").toString().toStdString() == name)
+                return widget.toObject().value("text").toString().toStdString();
+        return "<none>";
+    }
+};
+
+}  // namespace
+
+TEST_F(CustomerJob, OpensTheCustomerPageFirstUnderTheJobsTitle)
+{
+    const QJsonObject page = startAndDescribe();
+    ASSERT_FALSE(page.isEmpty()) << "the customer page was not shown";
+    EXPECT_TRUE(page.value("title").toString().startsWith("Line 7 programmer"));
+    EXPECT_GT(page.value("windowId").toInteger(), 0);
+}
+
+// Waits for the customer page: the stand-in shows no file rows.
+TEST_F(CustomerJob, RowsShowWhatMvxispInfoPrintsForTheFilesTheSettingsName)
+{
+    const QJsonObject page = startAndDescribe();
+    ASSERT_FALSE(page.isEmpty()) << "the customer page was not shown";
+    const auto banks = infoColumns(firmware(0) + " " + firmware(1) + " " + firmware(2));
+    ASSERT_EQ(banks.size(), 3u);
+    for (int row = 0; row < 3; ++row) {
+        const std::string prefix = "row" + std::to_string(row);
+        EXPECT_EQ(shown(page, prefix + "NameEdit"), firmware(row));
+        EXPECT_EQ((std::array<std::string, 3>{shown(page, prefix + "FileLengthEdit"),
+                                              shown(page, prefix + "ProgramLengthEdit"),
+                                              shown(page, prefix + "ChecksumEdit")}),
+                  banks[static_cast<std::size_t>(row)])
+            << "row " << row;
+    }
+    EXPECT_EQ(shown(page, "row3NameEdit"), "");
+    EXPECT_EQ(shown(page, "row3ChecksumEdit"), "");
 }

@@ -1,6 +1,7 @@
 #include "app/stand_in_pages.hpp"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -40,12 +41,9 @@ StandInPage::StandInPage(PageKind kind, const ShellLocations& where, EngineBindi
 
     auto* layout = new QVBoxLayout(this);
     VirtualBoardBanner::addTo(*layout, where_.virtualBoard, this);
-    QString description = customer ? QString("Customer ISP Page, %1 view").arg(viewMode_ == 1 ? "compact" : "full")
-                                   : QString("Assembly ISP Page");
-    description += engineBound() ? "\nengine loaded" : "\nengine not loaded";
-    auto* label = new QLabel(description, this);
-    label->setObjectName("pageDescription");
-    layout->addWidget(label);
+    descriptionLabel_ = new QLabel(description(), this);
+    descriptionLabel_->setObjectName("pageDescription");
+    layout->addWidget(descriptionLabel_);
     auto* switchButton = new QPushButton("switch page", this);
     switchButton->setObjectName("switchPageButton");
     switchButton->setAutoDefault(false);
@@ -57,6 +55,25 @@ StandInPage::StandInPage(PageKind kind, const ShellLocations& where, EngineBindi
 StandInPage::~StandInPage()
 {
     releaseEngine();
+}
+
+QString StandInPage::description() const
+{
+    QString text = kind_ == PageKind::Customer
+                       ? QString("Customer ISP Page, %1 view").arg(viewMode_ == 1 ? "compact" : "full")
+                       : QString("Assembly ISP Page");
+    return text + (engineBound() ? "\nengine loaded" : "\nengine not loaded");
+}
+
+void StandInPage::keyPressEvent(QKeyEvent* event)
+{
+    if (kind_ == PageKind::Customer && event->key() == Qt::Key_M &&
+        (event->modifiers() & Qt::ControlModifier) != 0) {
+        viewMode_ = viewMode_ == 1 ? 2 : 1;
+        descriptionLabel_->setText(description());
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void StandInPage::requestSwitch()

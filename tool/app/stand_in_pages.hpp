@@ -12,6 +12,8 @@
 //   raised   minimises the page and closes it once a raise request (from a
 //            second instance) restores it
 // When the list is used up (or not set) a page waits for the operator.
+// Ctrl+M switches the customer stand-in between its compact and full view,
+// as the view key of the real page does.
 #pragma once
 
 #include <QDialog>
@@ -21,6 +23,8 @@
 #include "shell/engine_binding.hpp"
 #include "shell/locations.hpp"
 #include "shell/startup.hpp"
+
+class QLabel;
 
 namespace mvx::tool {
 
@@ -43,10 +47,12 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void requestSwitch();
     void releaseEngine();
+    QString description() const;
 
     PageKind kind_;
     const ShellLocations& where_;
@@ -54,6 +60,7 @@ private:
     EngineHandle engineHandle_;
     int viewMode_;
     QString action_;
+    QLabel* descriptionLabel_ = nullptr;
     bool switchPage_ = false;
     bool actionStarted_ = false;
     bool waitingForRaise_ = false;

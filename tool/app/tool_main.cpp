@@ -1,7 +1,12 @@
 #include "app/tool_main.hpp"
 
+#include <QApplication>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/page_description.hpp"
 #include "app/page_host.hpp"
 #include "app/qt_shell_ui.hpp"
 #include "app/stand_in_pages.hpp"
@@ -15,7 +20,25 @@ namespace mvx::tool {
 
 int runTool(int argc, const char* const* argv)
 {
-    const CommandLine commandLine = parseCommandLine(commandLineText(argc, argv));
+    const ToolArguments arguments = splitToolArguments(argc, argv);
+    if (!arguments.error.empty()) {
+        std::cerr << "MVX_ISP_Tool: " << arguments.error << '\n';
+        return 2;
+    }
+    std::unique_ptr<PageDescriber> describer;
+    if (arguments.describePath) {
+        describer = std::make_unique<PageDescriber>(QString::fromStdString(*arguments.describePath));
+        if (!describer->start()) {
+            std::cerr << "MVX_ISP_Tool: " << describer->error().toStdString() << '\n';
+            return 2;
+        }
+        QApplication::instance()->installEventFilter(describer.get());
+    }
+    std::vector<const char*> rest{argc > 0 ? argv[0] : ""};
+    for (const std::string& argument : arguments.commandLine)
+        rest.push_back(argument.c_str());
+    const CommandLine commandLine =
+        parseCommandLine(commandLineText(static_cast<int>(rest.size()), rest.data()));
     const ShellLocations where = ShellLocations::fromSystem();
     QtShellUi ui;
     EngineBinding engine(where, ui);

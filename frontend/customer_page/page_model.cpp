@@ -72,8 +72,33 @@ PageUpdate CustomerPageModel::load()
     PageUpdate refreshed = apply(options_.refresh());
     merge(update.record, refreshed.record);
     update.record.followUps = refreshed.record.followUps;
+    if (settings.advanced.enable_autoload_fw_files != 0)
+        autoLoadFirmware(update);
+    // The page opens with the CRC of every loaded row in its log, in row order.
+    for (int r = 0; r < kFileRows; ++r)
+        if (rows_.row(r).loaded)
+            log_.push_back(runlog::calculatedCrcLine(r, static_cast<std::int32_t>(rows_.row(r).crc)));
     update.rowsChanged = true;
     return update;
+}
+
+// The firmware files found in the auto-load folder take the rows they belong
+// to (a whole image switches the page to Bin), and the settings keep them.
+void CustomerPageModel::autoLoadFirmware(PageUpdate& update)
+{
+    const tool::AdvancedSettings& advanced = options_.settings().advanced;
+    FileRows::AutoLoad found = rows_.autoLoad(std::string(tool::textOf(advanced.autoload_directory_pathname)),
+                                              rowOptions());
+    // The rows already hold what was found: the file type's own follow-up
+    // (reading the rows again from the settings file) would undo it.
+    if (found.rowMask != 0 && found.fileType != options_.options().fileType)
+        merge(update.record, options_.select(OptionField::FileType, found.fileType));
+    found.report.crcRows.clear();   // logged once, with every other loaded row
+    absorb(found.report, update);
+    recomputeRunFiles();
+    storeFileNames();
+    if (auto error = tool::saveCustomerSettings(options_.files().settingsPath, options_.settings()))
+        log_.push_back("The settings could not be saved: " + error->message);
 }
 
 PageUpdate CustomerPageModel::apply(ChangeRecord record)

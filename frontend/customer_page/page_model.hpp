@@ -84,6 +84,7 @@ private:
     PageUpdate apply(ChangeRecord record);
     void followUp(const FollowUpStep& step, PageUpdate& update);
     void absorb(const RowsReport& report, PageUpdate& update);
+    void autoLoadFirmware(PageUpdate& update);
     void storeFileNames();
     void recomputeRunFiles() { runFiles_ = checkRunFiles(rows_, rowOptions()); }
 

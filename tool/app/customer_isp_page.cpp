@@ -150,6 +150,9 @@ CustomerIspPage::CustomerIspPage(const ShellLocations& where, EngineBinding& eng
     engineHandle_ = engine_.bindForPage();
     model_.setViewMode(viewMode);
     handle(model_.load());
+    // The operator starts at the first file row.
+    if (auto* firstRow = findChild<QLineEdit*>(QString::fromStdString(cp::rowControlName(0, cp::RowPart::NameEdit))))
+        firstRow->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
 }
 

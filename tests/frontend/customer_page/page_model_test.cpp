@@ -176,3 +176,44 @@ TEST(PageModel, RaisedTrueSizeReachesTheOptionsAndTheSummary)
         EXPECT_EQ(model.rows().row(1).loaded, c.trueSizeIndex != 0);
     }
 }
+
+TEST(PageModel, PageOpensWithTheAutoLoadedFilesAndTheCrcOfEveryLoadedRow)
+{
+    struct Case {
+        std::vector<std::string> inFolder;
+        int fileType;                  // after opening
+        std::uint16_t ticked;
+        std::vector<std::string> log;
+    };
+    const Case cases[] = {
+        {{"fw.H00", "fw.H01", "fw_Extend.hex"}, kHexFiles, 0b111,
+         {"Calculate CRC Bank 0 0x100", "Calculate CRC Bank 1 0x101", "Calculate CRC Bank 2 0x102"}},
+        {{"image.bin"}, kBinFile, 0b1, {"Calculate CRC Bank 0 0x100"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inFolder.front());
+        Page page;
+        const std::string folder = page.folder.file("autoload");
+        fs::create_directory(folder);
+        for (const std::string& name : c.inFolder)
+            writeWholeFile(folder + "/" + name, std::string(100, '\x01'));
+        mvx::platform::writeProfileString(page.ini(), "ad_setting", "enable_autoload_fw_files", "1");
+        mvx::platform::writeProfileString(page.ini(), "ad_setting", "autoload_directory_pathname", folder);
+        mvx::platform::writeProfileString(page.ini(), "Setting", "mcu", std::to_string(kSerialFlash));
+
+        page.model.load();
+        EXPECT_EQ(page.model.options().fileType, c.fileType);
+        EXPECT_EQ(page.model.options().tickedRows & 0xF, c.ticked);
+        EXPECT_EQ(page.model.rows().row(0).path, folder + "/" + c.inFolder.front());
+        EXPECT_TRUE(page.model.runFiles().actionEnabled);
+        EXPECT_EQ(page.model.takeLog(), c.log);
+
+        // The settings keep what was found: the next page opens with it, auto-load or not.
+        mvx::platform::writeProfileString(page.ini(), "ad_setting", "enable_autoload_fw_files", "0");
+        CustomerPageModel reopened{PageFiles{page.ini(), page.folder.path(), page.folder.file("MVX_ISP_Tool"),
+                                             page.folder.file("registry.ini")},
+                                   page.ui, page.engine};
+        reopened.load();
+        EXPECT_EQ(reopened.rows().row(0).path, page.model.rows().row(0).path);
+    }
+}

@@ -340,6 +340,26 @@ std::vector<std::string> FileRows::writeStoredFiles(const std::string& folder, c
     return errors;
 }
 
+std::vector<std::string> FileRows::writeStoredLdFiles(const std::string& folder, const RowOptions& options,
+                                                      const tool::LdTable& savedNames)
+{
+    std::vector<std::string> errors;
+    const int family = options.mcuType % 3;   // 0 the 5310 types, 1 the 5312 types, 2 the serial flash
+    if (family == MVX_OP_SERIAL_FLASH)
+        return errors;
+    const std::string prefix = std::string(tool::kLdFamilies[static_cast<std::size_t>(family)]) + "file";
+    for (int i = 0; i < tool::kLdFilesPerFamily; ++i) {
+        const std::string& name = savedNames[static_cast<std::size_t>(family)][static_cast<std::size_t>(i)];
+        if (name.empty())
+            continue;
+        const std::string member = prefix + std::to_string(i + 1);
+        if (auto error = copyFile(inFolder(options.workFolder, member), inFolder(folder, fileNameOf(name)),
+                                  kMaxHexFileBytes))
+            errors.push_back(*error);
+    }
+    return errors;
+}
+
 // ---- the operator's actions --------------------------------------------------------------
 
 void FileRows::logCrc(int r, RowsReport& report) const

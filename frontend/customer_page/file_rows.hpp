@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "customer_page/file_info.hpp"
+#include "shell/settings_store.hpp"
 
 namespace mvx::customer_page {
 
@@ -137,6 +138,13 @@ public:
     // Copies the stored files into `folder` under their stored names
     // (package export of the firmware); one message per failed copy.
     std::vector<std::string> writeStoredFiles(const std::string& folder, const RowOptions& options) const;
+
+    // Copies the four stored LD files of the MCU type's family ("5310file1".."4"
+    // for R5310 and its 1To4 form, "5312file1".."4" for R5312 and its 1To4
+    // form) from the work folder into `folder` under their saved names;
+    // the serial flash types copy nothing.  One message per failed copy.
+    static std::vector<std::string> writeStoredLdFiles(const std::string& folder, const RowOptions& options,
+                                                       const tool::LdTable& savedNames);
 
     // Whether row r's file is there for a run: named, read by the engine and
     // still on disk (a file that vanished since counts as missing and loses

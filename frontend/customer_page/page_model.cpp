@@ -144,9 +144,12 @@ void CustomerPageModel::followUp(const FollowUpStep& step, PageUpdate& update)
         for (const std::string& error : rows_.writeStoredFiles(step.folder, rows))
             log_.push_back(error);
         break;
-    case FollowUp::ChooseLdFiles:
     case FollowUp::ExportStoredLdFiles:
-        // The LD files of the four-board types arrive with the runs that use them.
+        for (const std::string& error : FileRows::writeStoredLdFiles(step.folder, rows, options_.settings().saved.ld))
+            log_.push_back(error);
+        break;
+    case FollowUp::ChooseLdFiles:
+        // The LD files are chosen in their own dialog, which comes with the settings dialogs.
         break;
     case FollowUp::HideRunResult:
         update.runResultHidden = true;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -215,5 +216,44 @@ TEST(PageModel, PageOpensWithTheAutoLoadedFilesAndTheCrcOfEveryLoadedRow)
                                    page.ui, page.engine};
         reopened.load();
         EXPECT_EQ(reopened.rows().row(0).path, page.model.rows().row(0).path);
+    }
+}
+
+TEST(PageModel, LdFilesAreWrittenOutForTheFamilyOfTheMcuType)
+{
+    struct Case {
+        int mcu;
+        std::vector<std::string> written;   // in the target folder
+    };
+    const Case cases[] = {
+        {kR5310, {"a5310.hex", "b5310.hex", "c5310.hex", "d5310.hex"}},
+        {3 /* 1To4-->R5310 */, {"a5310.hex", "b5310.hex", "c5310.hex", "d5310.hex"}},
+        {kR5312, {"a5312.hex", "b5312.hex", "c5312.hex", "d5312.hex"}},
+        {kSerialFlash, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mcu);
+        Page page;
+        for (const std::string family : {"5310", "5312", "SF"})
+            for (int i = 1; i <= 4; ++i) {
+                const std::string member = family + "file" + std::to_string(i);
+                writeWholeFile(page.folder.file(member), member);
+                const std::string saved = std::string(1, static_cast<char>('a' + i - 1)) + family + ".hex";
+                mvx::platform::writeProfileString(page.ini(), "Saved_LD", member, "C:/jobs/" + saved);
+            }
+        mvx::platform::writeProfileString(page.ini(), "Setting", "mcu", std::to_string(c.mcu));
+        page.model.load();
+        const std::string target = page.folder.file("out");
+        fs::create_directory(target);
+        page.model.settingsNotify(reinterpret_cast<std::uintptr_t>(target.c_str()), 3);
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(target))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, c.written);
+        if (!c.written.empty()) {   // each copy holds its member's bytes
+            EXPECT_EQ(mvx::test::readWholeFile(target + "/" + c.written[1]),
+                      std::string(c.mcu % 3 == 0 ? "5310" : "5312") + "file2");
+        }
     }
 }

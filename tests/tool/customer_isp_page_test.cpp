@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "mvxisp_info.hpp"
 #include "shell_test_support.hpp"
 
 using namespace mvx::tool;
@@ -30,23 +31,11 @@ namespace {
 // The columns `mvxisp info` prints for a file's first bank: File Len, Prom Len, ChkSum.
 std::array<QString, 3> infoColumns(const std::string& file)
 {
-    const std::string command = std::string(MVX_CLI_PROGRAM) + " info " + file + " 2>/dev/null";
-    std::array<QString, 3> columns;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return columns;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;)
-            words.push_back(word);
-        if (words.size() == 7 && words[0].rfind("Bank", 0) == 0 && columns[0].isEmpty())
-            columns = {QString::fromStdString(words[3]), QString::fromStdString(words[4]),
-                       QString::fromStdString(words[5])};
-    }
-    ::pclose(pipe);
-    return columns;
+    const auto banks = mvx::test::mvxispInfoColumns(MVX_CLI_PROGRAM, file);
+    if (banks.empty())
+        return {};
+    return {QString::fromStdString(banks[0][0]), QString::fromStdString(banks[0][1]),
+            QString::fromStdString(banks[0][2])};
 }
 
 class Page : public ::testing::Test {

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "mvxisp_info.hpp"
 #include "mvx/platform/single_instance.hpp"
 #include "shell/packages.hpp"
 #include "shell/settings_store.hpp"
@@ -238,22 +239,7 @@ namespace {
 // The columns mvxisp info prints for each bank: File Len, Prom Len, ChkSum.
 std::vector<std::array<std::string, 3>> infoColumns(const std::string& arguments)
 {
-    const std::string command = std::string(MVX_CLI_PROGRAM) + " info " + arguments + " 2>/dev/null";
-    std::vector<std::array<std::string, 3>> banks;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return banks;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::istringstream in(line);
-        std::vector<std::string> words;
-        for (std::string word; in >> word;)
-            words.push_back(word);
-        if (words.size() == 7 && words[0].rfind("Bank", 0) == 0)
-            banks.push_back({words[3], words[4], words[5]});
-    }
-    ::pclose(pipe);
-    return banks;
+    return mvx::test::mvxispInfoColumns(MVX_CLI_PROGRAM, arguments);
 }
 
 class CustomerJob : public Program {

@@ -87,12 +87,15 @@ TEST_F(Page, McuAndEraseRadiosChangeWhatIsEnabledAndShown)
         bool shown;
         bool enabled;
     };
+    // The row names outlive the table that views them.
+    const std::string row8CheckBox = cp::rowControlName(8, cp::RowPart::CheckBox);
+    const std::string row2CheckBox = cp::rowControlName(2, cp::RowPart::CheckBox);
     const Step steps[] = {
         {n::mcuSerialFlashRadio, n::brandGroupBox, true, true},
         {n::mcuSerialFlashRadio, n::trueSizeCombo, true, false},
-        {n::mcuSerialFlashRadio, cp::rowControlName(8, cp::RowPart::CheckBox), true, true},
+        {n::mcuSerialFlashRadio, row8CheckBox, true, true},
         {n::mcuR5310Radio, n::brandGroupBox, true, false},
-        {n::mcuR5310Radio, cp::rowControlName(2, cp::RowPart::CheckBox), true, false},
+        {n::mcuR5310Radio, row2CheckBox, true, false},
         {n::mcuR5310Radio, n::extTrueSizeCheckBox, true, false},
         {n::erasePageRadio, n::extTrueSizeCheckBox, true, true},
         {n::erasePageRadio, n::checkCrcRadio, true, true},

@@ -349,6 +349,23 @@ ChangeRecord OptionModel::settingsNotify(std::uintptr_t wParam, std::intptr_t lP
     return record;
 }
 
+ChangeRecord OptionModel::takeAdvanced(const tool::AdvancedSettings& returned)
+{
+    const PageOptions before = options_;
+    ChangeRecord record;
+    const bool changed = !tool::sameBlock(returned, settings_.advanced);
+    settings_.advanced = returned;
+    if (changed) {
+        if (settings_.advanced.show_mcu != 0)
+            settings_.advanced.saved_hex = 0;
+        markDirty(record);
+    }
+    record.followUps.push_back({FollowUp::RefreshRowNames, -1, {}});
+    refreshInto(record);
+    finish(record, before);
+    return record;
+}
+
 KeyAction OptionModel::keyDown(int key, bool ispButtonEnabled)
 {
     if (key == kKeyControl) {

@@ -1,9 +1,12 @@
 #include "customer_page/page_model.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <utility>
 
+#include "mvx/platform/registry.hpp"
 #include "run_log/log_texts.hpp"
+#include "shell/engine_binding.hpp"
 #include "shell/settings_store.hpp"
 
 namespace mvx::customer_page {
@@ -57,13 +60,39 @@ std::array<std::string, kFileRows> CustomerPageModel::bankLabels() const
 
 std::vector<std::string> CustomerPageModel::takeLog()
 {
-    return std::exchange(log_, {});
+    const std::vector<std::string>& lines = log_.lines();
+    std::vector<std::string> added(lines.begin() + static_cast<std::ptrdiff_t>(std::min(taken_, lines.size())),
+                                   lines.end());
+    taken_ = lines.size();
+    return added;
+}
+
+void CustomerPageModel::note(std::string line)
+{
+    log_.note(std::move(line));
+}
+
+void CustomerPageModel::recomputeRunFiles()
+{
+    const auto ld = ldPathsOf(options_.options(), options_.settings(), rowOptions().workFolder);
+    runFiles_ = checkRunFiles(rows_, rowOptions(), ldLoadedOf(ld));
+}
+
+PageLayout CustomerPageModel::layout() const
+{
+    PageLayout layout = options_.layout(existingRows(), runFiles_.actionEnabled);
+    display_.overlay(layout);
+    return layout;
 }
 
 PageUpdate CustomerPageModel::load()
 {
     options_.load();
+    display_.resetForView();
     const tool::CustomerSettings& settings = options_.settings();
+    hdcpKeyFile_ = settings.advanced.autoload_hdcp_key_file_method == 1
+                       ? (std::filesystem::path(rowOptions().workFolder) / std::string(kHdcpKeyCopyName)).string()
+                       : std::string(tool::textOf(settings.advanced.autoload_hdcp_key_file_pathname));
     rows_.storedHexNames() = settings.saved.hex;
     rows_.storedBinName() = settings.saved.bin;
     rows_.reloadFileRows(options_.files().settingsPath, rowOptions());
@@ -77,7 +106,7 @@ PageUpdate CustomerPageModel::load()
     // The page opens with the CRC of every loaded row in its log, in row order.
     for (int r = 0; r < kFileRows; ++r)
         if (rows_.row(r).loaded)
-            log_.push_back(runlog::calculatedCrcLine(r, static_cast<std::int32_t>(rows_.row(r).crc)));
+            log_.logFileCrc(r, static_cast<std::int32_t>(rows_.row(r).crc));
     update.rowsChanged = true;
     return update;
 }
@@ -98,7 +127,7 @@ void CustomerPageModel::autoLoadFirmware(PageUpdate& update)
     recomputeRunFiles();
     storeFileNames();
     if (auto error = tool::saveCustomerSettings(options_.files().settingsPath, options_.settings()))
-        log_.push_back("The settings could not be saved: " + error->message);
+        note("The settings could not be saved: " + error->message);
 }
 
 PageUpdate CustomerPageModel::apply(ChangeRecord record)
@@ -117,7 +146,10 @@ void CustomerPageModel::followUp(const FollowUpStep& step, PageUpdate& update)
     const RowOptions rows = rowOptions();
     switch (step.what) {
     case FollowUp::RefreshRowNames:
+        update.rowsChanged = true;
+        break;
     case FollowUp::RelayoutView:
+        display_.resetForView();
         update.rowsChanged = true;
         break;
     case FollowUp::ReloadFileRows:
@@ -137,21 +169,23 @@ void CustomerPageModel::followUp(const FollowUpStep& step, PageUpdate& update)
         Retitle retitled = options_.retitleNow();
         title_ = std::move(retitled.title);
         if (retitled.mirrorError)
-            log_.push_back("The title could not be mirrored: " + retitled.mirrorError->message);
+            note("The title could not be mirrored: " + retitled.mirrorError->message);
         break;
     }
     case FollowUp::ExportStoredFirmware:
         for (const std::string& error : rows_.writeStoredFiles(step.folder, rows))
-            log_.push_back(error);
+            note(error);
         break;
     case FollowUp::ExportStoredLdFiles:
         for (const std::string& error : FileRows::writeStoredLdFiles(step.folder, rows, options_.settings().saved.ld))
-            log_.push_back(error);
+            note(error);
         break;
     case FollowUp::ChooseLdFiles:
         // The LD files are chosen in their own dialog, which comes with the settings dialogs.
         break;
     case FollowUp::HideRunResult:
+        display_.picture = ResultPicture::None;
+        display_.icCodeShown = false;
         update.runResultHidden = true;
         break;
     case FollowUp::UnloadEngine:
@@ -166,9 +200,9 @@ void CustomerPageModel::absorb(const RowsReport& report, PageUpdate& update)
     if (report.openError)
         ui_.showMessage(kOpenFileError, tool::kToolCaption);
     for (const int r : report.crcRows)
-        log_.push_back(runlog::calculatedCrcLine(r, static_cast<std::int32_t>(rows_.row(r).crc)));
+        log_.logFileCrc(r, static_cast<std::int32_t>(rows_.row(r).crc));
     for (const std::string& error : report.copyErrors)
-        log_.push_back(error);
+        note(error);
     if (report.rowMaskCleared)
         options_.settings().modes[static_cast<std::size_t>(options_.options().mcuType)].filecheck = 0;
     if (report.tickedRows)
@@ -192,7 +226,7 @@ void CustomerPageModel::storeFileNames()
     settings.saved.hex = rows_.storedHexNames();
     settings.saved.bin = rows_.storedBinName();
     if (auto error = tool::saveFileNames(options_.files().settingsPath, settings))
-        log_.push_back("The file names could not be saved: " + error->message);
+        note("The file names could not be saved: " + error->message);
 }
 
 PageUpdate CustomerPageModel::select(OptionField field, int value)
@@ -254,21 +288,162 @@ PageUpdate CustomerPageModel::settingsNotify(std::uintptr_t wParam, std::intptr_
 
 KeyAction CustomerPageModel::keyDown(int key)
 {
-    return options_.keyDown(key, runFiles_.actionEnabled);
+    const KeyAction action = options_.keyDown(key, runFiles_.actionEnabled && !display_.running);
+    if (action == KeyAction::ToggleView)
+        display_.resetForView();
+    return action;
 }
 
-PageUpdate CustomerPageModel::startRun()
+RunRequest CustomerPageModel::startRun(const RunEnvironment& engine)
 {
-    // Stands in for the run worker, which replaces this refusal in the next version.
+    RunRequest request;
+    if (display_.running) {
+        request.update.record.error = "a run is already in progress";
+        return request;
+    }
+    const tool::CustomerSettings& settings = options_.settings();
+    platform::RegistryStore registry(options_.files().registryPath);
+    RunInputs in;
+    in.options = options_.options();
+    in.settings = &settings;
+    in.rows = &rows_;
+    in.rowOptions = rowOptions();
+    in.workFolder = in.rowOptions.workFolder;
+    in.hdcpKeyFile = hdcpKeyFile_;
+    in.libraryMode = tool::libraryModeFor(in.options.interfaceKind, registry);
+    in.engineBound = engine.engineBound;
+    in.engineFile = engine.engineFile;
+    RunStart start = prepareRun(in);
+    if (!start.call) {
+        request.update.record.error = start.refusal;
+        ui_.showMessage(start.refusal, tool::kToolCaption);
+        return request;
+    }
+    // The log names the dates of the run's own files.
+    std::vector<std::string> paths;
+    for (const FileTableEntry& entry : start.call->table)
+        paths.emplace_back(entry.inUse != 0 ? entry.path : "");
+    log_.clear();
+    log_.setFilePathLookup([paths = std::move(paths)](std::int32_t index) {
+        return index >= 0 && static_cast<std::size_t>(index) < paths.size() ? paths[static_cast<std::size_t>(index)]
+                                                                            : std::string();
+    });
+    taken_ = 0;
+    ++logGeneration_;
+    display_.startRun();
+    options_.setIspRunning(true);
+    ended_.reset();
+    closeAfterRun_ = false;
+    request.settings.autoRun = settings.advanced.enable_autorunisp != 0;
+    request.call = std::move(start.call);
+    return request;
+}
+
+bool CustomerPageModel::autoRunDue() const
+{
+    const tool::AdvancedSettings& a = options_.advanced();
+    if (a.enable_autorunisp == 0)
+        return false;
+    if (a.enable_hdcp_key_fire != 0)
+        return true;
+    const PageOptions& o = options_.options();
+    const auto loaded = [this](int row) { return rows_.row(row).loaded; };
+    switch (o.mcuType) {
+    case kR5310: return loaded(0) && loaded(1);
+    case kR5312: return loaded(0) && loaded(1) && loaded(2);
+    case kSerialFlash: {
+        bool any = false;
+        for (int r = 0; r < 8; ++r) {
+            if (!o.rowTicked(r))
+                continue;
+            if (!loaded(r))
+                return false;
+            any = true;
+        }
+        // Nothing ticked is nothing to program: no run by itself.
+        return any;
+    }
+    default: return false;
+    }
+}
+
+void CustomerPageModel::runStarted(const run::RunCounters& counters, bool repeat)
+{
+    display_.workerStarted(counters, repeat);
+}
+
+PageUpdate CustomerPageModel::engineMessage(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    const runlog::ProgressMessage message = runlog::decodeProgress(wParam, lParam);
+    log_.handle(message);
+    if (message.code == MVX_MSG_IC_CODE)
+        display_.showIcCode(message.value);
+    display_.percent = log_.overallPercent();
+    return {};
+}
+
+void CustomerPageModel::runDone(const run::RunDone& done)
+{
+    display_.runDone(done);
+}
+
+void CustomerPageModel::runEnded(const run::WorkerEnd& end, const std::string& hdcpLogFolder)
+{
+    display_.workerEnded(end);
+    bool close = end.closeTool;
+    if (end.appendHdcpLog) {
+        if (auto error = appendHdcpLog(hdcpLogFolder, hdcpLogLine(end.lastResult))) {
+            // The per-board record is missing: stay open so the operator sees why.
+            note(*error);
+            close = false;
+        }
+    }
+    closeAfterRun_ = close;
+    ended_ = end;
+}
+
+RunEnd CustomerPageModel::runFinished()
+{
+    display_.running = false;
+    options_.setIspRunning(false);
+    apply(options_.refresh());
+    return {std::exchange(closeAfterRun_, false)};
+}
+
+PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)
+{
     PageUpdate update;
-    update.record.error = std::string(kRunNotYet);
-    ui_.showMessage(kRunNotYet, tool::kToolCaption);
-    return update;
+    for (;;) {
+        const std::optional<tool::AdvancedSettings> returned = dialog.edit(options_.advanced());
+        if (!returned) {
+            update.record.error = std::string(kDialogsNotYet);
+            ui_.showMessage(kDialogsNotYet, tool::kToolCaption);
+            return update;
+        }
+        PageUpdate taken = apply(options_.takeAdvanced(*returned));
+        merge(update.record, taken.record);
+        update.rowsChanged = true;
+        const tool::AdvancedSettings& a = options_.advanced();
+        hdcpKeyFile_ = std::string(tool::textOf(a.autoload_hdcp_key_file_pathname));
+        if (a.enable_hdcp_key_fire != 0 && a.autoload_hdcp_key_file_method == 1) {
+            const std::string workFolder = rowOptions().workFolder;
+            // A key that cannot be copied must not leave an old one to be fired.
+            if (auto error = copyHdcpKey(hdcpKeyFile_, workFolder, options_.files().settingsPath)) {
+                note(*error);
+                ui_.showMessage(*error, tool::kToolCaption);
+            }
+            hdcpKeyFile_ = (std::filesystem::path(workFolder) / std::string(kHdcpKeyCopyName)).string();
+        }
+        const auto problem = hdcpSettingsProblem(a);
+        if (!problem)
+            return update;
+        ui_.showMessage(*problem, "");
+    }
 }
 
 PageUpdate CustomerPageModel::settingsDialog()
 {
-    // Stands in for the settings dialogs, which replace it in a later version.
+    // Stands in for the Export ISP File and Flash Protect dialogs, which come with the settings dialogs.
     PageUpdate update;
     update.record.error = std::string(kDialogsNotYet);
     ui_.showMessage(kDialogsNotYet, tool::kToolCaption);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,11 +21,15 @@
 #include "customer_page/file_rows.hpp"
 #include "customer_page/file_table.hpp"
 #include "customer_page/option_model.hpp"
+#include "customer_page/run_display.hpp"
+#include "customer_page/run_start.hpp"
+#include "job/isp_call.hpp"
+#include "run/isp_worker.hpp"
+#include "run_log/run_log.hpp"
 #include "shell/shell_ui.hpp"
 
 namespace mvx::customer_page {
 
-inline constexpr std::string_view kRunNotYet = "Running ISP from this page comes with the next version.";
 inline constexpr std::string_view kDialogsNotYet = "The settings dialogs come with a later version.";
 
 // What a page action did, for the view to redraw.
@@ -33,6 +38,33 @@ struct PageUpdate {
     bool rowsChanged = false;      // the rows' texts may differ
     bool runResultHidden = false;  // the result pictures and IC-code text are to be hidden
     bool unloadEngine = false;     // the page is closing: release the engine
+};
+
+// What the page knows of its engine when a run starts.
+struct RunEnvironment {
+    bool engineBound = false;
+    std::string engineFile;   // the library the page looked for
+};
+
+// A run the page may start: the call for the worker, or nothing (the
+// refusal already shown).
+struct RunRequest {
+    PageUpdate update;
+    std::optional<job::IspCall> call;
+    run::WorkerSettings settings;
+};
+
+// What the page does once the worker has ended and the page is idle again.
+struct RunEnd {
+    bool closeTool = false;   // auto-run: close through the Cancel path
+};
+
+// The Advanced Setting dialog as the page opens it: the record it gives back
+// when it closes; nullopt when there is no dialog to show.
+class AdvancedSettingDialog {
+public:
+    virtual ~AdvancedSettingDialog() = default;
+    virtual std::optional<tool::AdvancedSettings> edit(const tool::AdvancedSettings& current) = 0;
 };
 
 class CustomerPageModel {
@@ -54,13 +86,21 @@ public:
     // The rows the MCU type has (bit i = row i) and the run files' state.
     std::uint16_t existingRows() const;
     const RunFiles& runFiles() const { return runFiles_; }
-    PageLayout layout() const { return options_.layout(existingRows(), runFiles_.actionEnabled); }
+    PageLayout layout() const;
     OptionSummary summary() const { return options_.summary(); }
     const std::string& title() const { return title_; }
     std::array<std::string, kFileRows> bankLabels() const;
     std::string rowName(int row) const { return rows_.rowName(row, rowOptions()); }
-    // Lines for the page's log pane since the last call.
+    // The log pane: the page's own lines and those of the last run.  The
+    // generation changes whenever the log is emptied.
+    const runlog::RunLog& log() const { return log_; }
+    std::uint64_t logGeneration() const { return logGeneration_; }
+    // Lines added since the last call (the page's own notes, for tests).
     std::vector<std::string> takeLog();
+    const RunDisplay& runDisplay() const { return display_; }
+    bool running() const { return display_.running; }
+    // The stored HDCP key path the runs pass.
+    const std::string& hdcpKeyFile() const { return hdcpKeyFile_; }
 
     // The operator's actions.
     PageUpdate select(OptionField field, int value);
@@ -75,9 +115,26 @@ public:
     PageUpdate settingsNotify(std::uintptr_t wParam, std::intptr_t lParam);
     KeyAction keyDown(int key);
     void keyUp(int key) { options_.keyUp(key); }
-    // The action button (ISP, Read IC Code, HDCP Key Fire).
-    PageUpdate startRun();
-    // Advanced Setting, Export ISP File, Flash Protect, Stop ISP.
+    // The action button (ISP, Read IC Code, HDCP Key Fire), Enter in the
+    // compact view and the auto run: the checks, then the call to run.
+    RunRequest startRun(const RunEnvironment& engine);
+    // Whether the page starts a run by itself as it opens: auto-run set and
+    // the files the run needs are there (an HDCP key fire needs none).
+    bool autoRunDue() const;
+    // The worker's reports, on the window thread, in the order it made them.
+    void runStarted(const run::RunCounters& counters, bool repeat);
+    PageUpdate engineMessage(std::uintptr_t wParam, std::intptr_t lParam);
+    void runDone(const run::RunDone& done);
+    // The worker has ended: results shown, the HDCP log line of an
+    // unattended key fire appended to the log in hdcpLogFolder.
+    void runEnded(const run::WorkerEnd& end, const std::string& hdcpLogFolder);
+    // The page is idle again (the refresh after a run); what it does next.
+    RunEnd runFinished();
+
+    // Advanced Setting: the dialog, then the HDCP checks (the dialog opens
+    // again until the key file and the read-back folder are there).
+    PageUpdate advancedSetting(AdvancedSettingDialog& dialog);
+    // Export ISP File, Flash Protect.
     PageUpdate settingsDialog();
 
 private:
@@ -86,14 +143,21 @@ private:
     void absorb(const RowsReport& report, PageUpdate& update);
     void autoLoadFirmware(PageUpdate& update);
     void storeFileNames();
-    void recomputeRunFiles() { runFiles_ = checkRunFiles(rows_, rowOptions()); }
+    void recomputeRunFiles();
+    void note(std::string line);
 
     tool::ShellUi& ui_;
     OptionModel options_;
     FileRows rows_;
     RunFiles runFiles_;
     std::string title_;
-    std::vector<std::string> log_;
+    runlog::RunLog log_;
+    std::size_t taken_ = 0;
+    std::uint64_t logGeneration_ = 0;
+    RunDisplay display_;
+    std::string hdcpKeyFile_;
+    std::optional<run::WorkerEnd> ended_;
+    bool closeAfterRun_ = false;
 };
 
 }  // namespace mvx::customer_page

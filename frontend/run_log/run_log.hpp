@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "run_log/log_texts.hpp"
@@ -68,6 +69,8 @@ public:
 
     // The page's own "Calculate CRC Bank" line for a freshly loaded file row.
     LogChange logFileCrc(int row, std::int32_t crc);
+    // A line of the page's own (a file that could not be saved, say).
+    LogChange note(std::string line) { return append(std::move(line)); }
 
     // The lines, without line ends.
     const std::vector<std::string>& lines() const { return lines_; }

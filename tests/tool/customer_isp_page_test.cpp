@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -16,6 +19,8 @@
 #include <sstream>
 
 #include "mvxisp_info.hpp"
+#include "run_fixtures.hpp"
+#include "shell/settings_store.hpp"
 #include "shell_test_support.hpp"
 
 using namespace mvx::tool;
@@ -198,4 +203,175 @@ TEST_F(Page, TitleNotificationRetitlesThePage)
     EXPECT_TRUE(page.windowTitle().startsWith("Line 7 ISP ")) << page.windowTitle().toStdString();
     page.settingsNotify(0, 3);   // an export without a folder is ignored
     EXPECT_TRUE(page.windowTitle().startsWith("Line 7 ISP "));
+}
+
+// ---- runs on the virtual board ---------------------------------------------------------
+
+namespace {
+
+// The lines mvxisp reports for the same job that are log lines (not its own
+// notes about the board, the target, the percent and the result).
+std::vector<std::string> mvxispLogLines(const std::string& board, const std::string& arguments)
+{
+    const std::string command = "MVX_VIRTUAL_BOARD='" + board + "' " + MVX_CLI_PROGRAM + " program " + arguments +
+                                " 2>&1";
+    std::vector<std::string> lines;
+    for (std::string& line : mvx::test::commandLines(command)) {
+        if (line.rfind("VIRTUAL BOARD", 0) != 0 && line.rfind("Target:", 0) != 0 &&
+            line.rfind("Progress:", 0) != 0 && line.rfind("Result ", 0) != 0)
+            lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::vector<std::string> logLines(CustomerIspPage& page)
+{
+    const QString text = page.findChild<QPlainTextEdit*>(kLogEditName)->toPlainText();
+    std::vector<std::string> lines;
+    for (const QString& line : text.split('\n'))
+        lines.push_back(line.toStdString());
+    return lines;
+}
+
+class PageRun : public Page {
+protected:
+    // A job in the work folder's settings: the MCU type, its HEX bank files
+    // ticked, over the Norvane IIC cable, and whatever `tweak` changes.
+    void saveJob(int mcu, const std::vector<std::string>& files,
+                 const std::function<void(AdvancedSettings&)>& tweak = {})
+    {
+        const std::string ini = install.where.settingsPath();
+        CustomerSettings settings = loadCustomerSettings(ini, install.where.programFolder());
+        settings.mcu = mcu;
+        ModeOptions& mode = settings.modes[static_cast<std::size_t>(mcu)];
+        mode.interface = MVX_ADAPTER_NORVANE_IIC;
+        mode.filecheck = (1 << files.size()) - 1;
+        for (std::size_t i = 0; i < files.size(); ++i)
+            settings.hexPaths[i] = files[i];
+        if (tweak)
+            tweak(settings.advanced);
+        ASSERT_FALSE(saveCustomerSettings(ini, settings));
+        ASSERT_FALSE(saveFileNames(ini, settings));
+    }
+
+    // Runs the page with whileOpen and waits until it is idle again after
+    // its run; then closes it (a page still running after a minute fails).
+    void runAndWait(CustomerIspPage& page, const std::function<void()>& whileOpen,
+                    const std::function<void()>& duringRun = {})
+    {
+        QTimer idle;
+        bool started = false;
+        QObject::connect(&idle, &QTimer::timeout, &page, [&] {
+            started = started || page.running();
+            if (started && duringRun)
+                duringRun();
+            if (started && !page.running()) {
+                idle.stop();
+                page.done(QDialog::Rejected);
+            }
+        });
+        QTimer::singleShot(0, &page, [&] {
+            whileOpen();
+            idle.start(1);
+        });
+        QTimer::singleShot(60000, &page, [&page] {
+            ADD_FAILURE() << "the run did not end";
+            page.done(QDialog::Rejected);
+        });
+        ui.answers.assign(4, Answer::No);   // the save question, if any
+        page.exec();
+    }
+
+    QString text(CustomerIspPage& page, std::string_view name) { return control<QLabel>(page, name)->text(); }
+    bool shown(CustomerIspPage& page, std::string_view name) { return control(page, name)->isVisibleTo(&page); }
+};
+
+}  // namespace
+
+TEST_F(PageRun, IspButtonProgramsTheBoardAndLogsWhatMvxispPrints)
+{
+    const std::string samples = MVX_SAMPLES;
+    const std::vector<std::string> files{samples + "/bank0.hex", samples + "/bank1.hex", samples + "/bank2.hex"};
+    struct Case {
+        int mcu;
+        std::size_t banks;
+        const char* memory;
+        const char* mcuOption;
+        const char* board;
+    };
+    // (the 5312's third bank is too small for the third sample)
+    const Case cases[] = {{cp::kSerialFlash, 3, "flash.bin", "sf --auto-detect", ""},
+                          {cp::kR5312, 2, "mcu.bin", "5312", "[board]\ntarget=5312\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.memory);
+        const std::vector<std::string> job(files.begin(), files.begin() + static_cast<std::ptrdiff_t>(c.banks));
+        saveJob(c.mcu, job, [](AdvancedSettings& a) { a.Auto_detect = 1; });
+        mvx::test::BoardFolder board(c.board);
+        CustomerIspPage page(install.where, engine, ui, cp::kCompactView);
+        ASSERT_TRUE(control(page, n::ispButton)->isEnabled());
+        runAndWait(page, [&] { control<QPushButton>(page, n::ispButton)->click(); });
+
+        EXPECT_TRUE(shown(page, n::passPictureLabel));
+        EXPECT_FALSE(shown(page, n::failPictureLabel));
+        EXPECT_EQ(page.findChild<QProgressBar*>(kRunProgressBarName)->value(), 100);
+        // The command line on a second board programs the same bytes with the same lines.
+        mvx::test::BoardFolder other(c.board);
+        std::string arguments = std::string("--mcu ") + c.mcuOption + " --library-mode 0";
+        for (const std::string& file : job)
+            arguments += " " + file;
+        EXPECT_EQ(logLines(page), mvxispLogLines(other.folder.path(), arguments));
+        const std::string written = board.contents(c.memory);
+        EXPECT_FALSE(written.empty());
+        EXPECT_EQ(written, other.contents(c.memory)) << c.memory << " byte for byte";
+    }
+}
+
+TEST_F(PageRun, RepeatTestCountsAndStopIspEndsItAfterTheRunningRun)
+{
+    const std::string bank0 = std::string(MVX_SAMPLES) + "/bank0.hex";
+    struct Case {
+        const char* board;
+        int count;
+        bool stopInSecond;
+        const char* counters;   // total, pass, fail
+        bool passed;
+    };
+    const Case cases[] = {
+        {"", 3, false, "330", true},
+        {"", 5, true, "5", true},   // pass + fail = 2, checked below
+        {"[board]\nlink=dead\n", 1, false, "101", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        saveJob(cp::kSerialFlash, {bank0}, [&c](AdvancedSettings& a) {
+            a.enable_isprepeattest = 1;
+            a.isprepeat_counter = c.count;
+        });
+        mvx::test::BoardFolder board(c.board);
+        CustomerIspPage page(install.where, engine, ui, cp::kCompactView);
+        bool stopped = false;
+        runAndWait(page, [&] { control<QPushButton>(page, n::ispButton)->click(); },
+                   [&] {
+                       // Into the second run: one run counted and the percent moving again.
+                       const int done = text(page, n::passCountLabel).toInt() + text(page, n::failCountLabel).toInt();
+                       const int percent = page.findChild<QProgressBar*>(kRunProgressBarName)->value();
+                       if (c.stopInSecond && !stopped && done == 1 && percent < 100) {
+                           stopped = true;
+                           control<QPushButton>(page, n::stopIspButton)->click();
+                       }
+                   });
+        const QString counters = text(page, n::totalCountLabel) + text(page, n::passCountLabel) +
+                                 text(page, n::failCountLabel);
+        if (c.stopInSecond) {
+            EXPECT_TRUE(stopped);
+            EXPECT_EQ(text(page, n::totalCountLabel), "5");
+            EXPECT_EQ(text(page, n::passCountLabel).toInt() + text(page, n::failCountLabel).toInt(), 2);
+        } else {
+            EXPECT_EQ(counters.toStdString(), c.counters);
+        }
+        EXPECT_EQ(shown(page, n::passPictureLabel), c.passed);
+        EXPECT_EQ(shown(page, n::failPictureLabel), !c.passed);
+        const QColor text = page.findChild<QPlainTextEdit*>(kLogEditName)->palette().color(QPalette::Text);
+        EXPECT_EQ(text, c.passed ? QColor(0, 0, 255) : QColor(255, 0, 0));
+    }
 }

@@ -12,16 +12,25 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QFontDatabase>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <string_view>
 #include <tuple>
 
+#include "app/result_badge.hpp"
 #include "app/virtual_board_banner.hpp"
 
 namespace mvx::tool {
@@ -137,12 +146,75 @@ cp::PageFiles pageFiles(const ShellLocations& where)
     return {where.settingsPath(), where.programFolder(), where.programPath, where.registryPath};
 }
 
+// How long the page waits after a run before it is idle again, and after
+// that before an auto-run closes the tool.
+constexpr std::chrono::milliseconds kAfterRun{10};
+
+// The Advanced Setting dialog until the settings dialogs are built.
+class NoAdvancedSettingDialog final : public cp::AdvancedSettingDialog {
+public:
+    std::optional<AdvancedSettings> edit(const AdvancedSettings&) override { return std::nullopt; }
+};
+
 }  // namespace
+
+// The worker's reports reach the window thread as blocking calls, in the
+// order the worker makes them: the engine waits for every message to be in
+// the log before it goes on.  Once the page is going away the calls return
+// without touching it.
+class CustomerIspPage::RunBridge final : public run::RunListener {
+public:
+    explicit RunBridge(CustomerIspPage& page) : page_(page) {}
+
+    void detach() { detached_ = true; }
+
+    void started(const run::RunCounters& counters) override
+    {
+        onWindow([&] { page_.workerStarted(counters); });
+    }
+    std::intptr_t engineMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        if (message == WM_ISP_PROGRESS)
+            onWindow([&] { page_.engineProgress(wParam, lParam); });
+        return 0;
+    }
+    int engineMessageBox(std::string_view text, std::string_view caption, std::uint32_t) override
+    {
+        onWindow([&] { page_.ui_.showMessage(text, caption); });
+        return MVX_IDOK;
+    }
+    void runDone(const run::RunDone& done) override
+    {
+        onWindow([&] { page_.workerRunDone(done); });
+    }
+    void ended(const run::WorkerEnd& end) override
+    {
+        onWindow([&] { page_.workerEnded(end); });
+    }
+
+private:
+    template <typename F>
+    void onWindow(const F& call)
+    {
+        if (detached_)
+            return;
+        QMetaObject::invokeMethod(
+            &page_,
+            [this, &call] {
+                if (!detached_)
+                    call();
+            },
+            Qt::BlockingQueuedConnection);
+    }
+
+    CustomerIspPage& page_;
+    std::atomic<bool> detached_{false};
+};
 
 CustomerIspPage::CustomerIspPage(const ShellLocations& where, EngineBinding& engine, ShellUi& ui, int viewMode,
                                  QWidget* parent)
     : QDialog(parent), where_(where), engine_(engine), fileInfo_(engine.entryPoints(), nullptr),
-      model_(pageFiles(where), ui, fileInfo_)
+      model_(pageFiles(where), ui, fileInfo_), ui_(ui), bridge_(std::make_unique<RunBridge>(*this))
 {
     setObjectName(kCustomerPageName);
     setAcceptDrops(true);
@@ -154,11 +226,28 @@ CustomerIspPage::CustomerIspPage(const ShellLocations& where, EngineBinding& eng
     if (auto* firstRow = findChild<QLineEdit*>(QString::fromStdString(cp::rowControlName(0, cp::RowPart::NameEdit))))
         firstRow->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
+    // The unattended line: the page starts its run by itself once it is up.
+    if (model_.autoRunDue()) {
+        QTimer::singleShot(0, this, [this] {
+            if (model_.optionModel().advanced().startpage == 0)
+                handle(model_.saveSettings());
+            startRun();
+        });
+    }
 }
 
 CustomerIspPage::~CustomerIspPage()
 {
     qApp->removeEventFilter(this);
+    if (worker_) {
+        // The page is going away under a run: the worker's calls no longer
+        // reach it, and the running engine call completes before the join.
+        bridge_->detach();
+        worker_->postStop();
+        while (!worker_->finished())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        worker_.reset();
+    }
     releaseEngine();
 }
 
@@ -262,6 +351,11 @@ void CustomerIspPage::build()
         optionButtons->addWidget(b);
         if (name == n::saveSettingsButton)
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.saveSettings()); });
+        else if (name == n::advancedSettingButton)
+            connect(b, &QPushButton::clicked, this, [this] {
+                NoAdvancedSettingDialog dialog;
+                handle(model_.advancedSetting(dialog));
+            });
         else
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.settingsDialog()); });
     }
@@ -283,15 +377,19 @@ void CustomerIspPage::build()
         b->setMinimumHeight(QFontMetrics(big).height() * 3);
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         action->addWidget(b, 2);
-        connect(b, &QPushButton::clicked, this, [this] { handle(model_.startRun()); });
+        connect(b, &QPushButton::clicked, this, [this] { startRun(); });
     }
-    for (auto [name, caption] : {std::pair{n::passPictureLabel, "PASS"}, std::pair{n::failPictureLabel, "FAIL"}}) {
-        auto* picture = named(new QLabel(caption, actionArea), name, caption);
-        picture->setFont(big);
-        picture->setAlignment(Qt::AlignCenter);
-        action->addWidget(picture);
+    for (auto [name, kind] : {std::pair{n::passPictureLabel, ResultBadge::Kind::Pass},
+                              std::pair{n::failPictureLabel, ResultBadge::Kind::Fail}}) {
+        auto* picture = new ResultBadge(kind, actionArea);
+        picture->setObjectName(qname(name));
+        action->addWidget(picture, 3);
     }
     auto* icCode = named(new QLabel(actionArea), n::icCodeLabel, "IC Code");
+    QFont icFont = font();
+    icFont.setPointSizeF(icFont.pointSizeF() * 1.6);
+    icFont.setBold(true);
+    icCode->setFont(icFont);
     icCode->setStyleSheet("color: rgb(0,0,255)");
     action->addWidget(icCode);
     action->addWidget(addGroup(kIspEnableGroup, actionArea));
@@ -313,7 +411,13 @@ void CustomerIspPage::build()
         repeat->addWidget(v, line, 1);
         ++line;
     }
-    repeat->addWidget(button(n::stopIspButton, "Stop ISP", actionArea), line, 0, 1, 2);
+    QPushButton* stop = button(n::stopIspButton, "Stop ISP", actionArea);
+    repeat->addWidget(stop, line, 0, 1, 2);
+    // Ends a repeat test after the run in progress; no effect without one.
+    connect(stop, &QPushButton::clicked, this, [this] {
+        if (worker_)
+            worker_->postStop();
+    });
     auto* summary = new QGridLayout;
     action->addLayout(summary);
     line = 0;
@@ -333,8 +437,17 @@ void CustomerIspPage::build()
     log_->setObjectName(kLogEditName);
     log_->setAccessibleName("Log");
     log_->setReadOnly(true);
+    log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     log_->setMinimumHeight(log_->fontMetrics().lineSpacing() * 6);
     root->addWidget(log_, 1);
+    // The overall percent of the run under the log.
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(kRunProgressBarName);
+    progress_->setAccessibleName("Progress");
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setFormat("%p%");
+    root->addWidget(progress_);
 }
 
 void CustomerIspPage::handle(const cp::PageUpdate& update)
@@ -391,10 +504,98 @@ void CustomerIspPage::redraw()
         title += where_.virtualBoard->titleSuffix();
     setWindowTitle(QString::fromStdString(title));
 
-    for (const std::string& line : model_.takeLog())
-        log_->appendPlainText(QString::fromStdString(line));
-
     applyLayout(model_.layout());
+    drawRun();
+}
+
+void CustomerIspPage::drawLog()
+{
+    // The log follows the model's: emptied, a progress line rewritten in
+    // place, new lines appended; the last line stays in view.
+    const std::vector<std::string>& lines = model_.log().lines();
+    if (model_.logGeneration() != shownLogGeneration_ || lines.size() < shownLogLines_) {
+        QStringList all;
+        for (const std::string& line : lines)
+            all << QString::fromStdString(line);
+        log_->setPlainText(all.join('\n'));
+    } else {
+        if (shownLogLines_ > 0 && lines[shownLogLines_ - 1] != shownLastLine_) {
+            QTextCursor cursor(log_->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText(QString::fromStdString(lines[shownLogLines_ - 1]));
+        }
+        for (std::size_t i = shownLogLines_; i < lines.size(); ++i)
+            log_->appendPlainText(QString::fromStdString(lines[i]));
+    }
+    shownLogGeneration_ = model_.logGeneration();
+    shownLogLines_ = lines.size();
+    shownLastLine_ = lines.empty() ? std::string() : lines.back();
+    log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+}
+
+void CustomerIspPage::drawRun()
+{
+    drawLog();
+    const cp::RunDisplay& run = model_.runDisplay();
+    QPalette palette = log_->palette();
+    palette.setColor(QPalette::Text, run.logColour() == cp::LogColour::Pass ? QColor(0, 0, 255) : QColor(255, 0, 0));
+    log_->setPalette(palette);
+    progress_->setValue(run.percent);
+}
+
+void CustomerIspPage::startRun()
+{
+    cp::RunEnvironment engine{engine_.entryPoints().bound(), std::string(kEngineLibraryName)};
+    cp::RunRequest request = model_.startRun(engine);
+    if (!request.call) {
+        redraw();
+        return;
+    }
+    runIsRepeat_ = request.call->options.enable_isprepeattest == 1;
+    redraw();
+    worker_ = run::IspWorker::start(engine_.entryPoints().isp, std::move(*request.call), *bridge_, request.settings);
+}
+
+void CustomerIspPage::workerStarted(const run::RunCounters& counters)
+{
+    model_.runStarted(counters, runIsRepeat_);
+    redraw();
+}
+
+void CustomerIspPage::engineProgress(std::uintptr_t wParam, std::intptr_t lParam)
+{
+    model_.engineMessage(wParam, lParam);
+    const int code = static_cast<int>((wParam >> 8) & 0xFF);
+    // The log and the bar move with every message; the rest only when it can change.
+    if (code == MVX_MSG_IC_CODE)
+        redraw();
+    else
+        drawRun();
+}
+
+void CustomerIspPage::workerRunDone(const run::RunDone& done)
+{
+    model_.runDone(done);
+    redraw();
+}
+
+void CustomerIspPage::workerEnded(const run::WorkerEnd& end)
+{
+    model_.runEnded(end, where_.programFolder());
+    redraw();
+    QTimer::singleShot(kAfterRun, this, [this] { finishRun(); });
+}
+
+void CustomerIspPage::finishRun()
+{
+    // The worker has made its last report: the join is immediate.
+    worker_.reset();
+    const cp::RunEnd end = model_.runFinished();
+    log_->setFocus(Qt::OtherFocusReason);
+    redraw();
+    if (end.closeTool)
+        QTimer::singleShot(kAfterRun, this, [this] { reject(); });
 }
 
 void CustomerIspPage::applyLayout(const cp::PageLayout& layout)
@@ -432,6 +633,10 @@ void CustomerIspPage::releaseEngine()
 
 void CustomerIspPage::done(int result)
 {
+    // A repeat test ends after the run in progress; the page itself stays
+    // until the run is over (the model refuses to close while it runs).
+    if (worker_)
+        worker_->postStop();
     if (!closed_) {
         const cp::CloseOutcome outcome = model_.close();
         if (!outcome.closes)
@@ -451,7 +656,7 @@ bool CustomerIspPage::handleKey(QKeyEvent* key, bool pressed)
     switch (model_.keyDown(keyCode(*key))) {
     case cp::KeyAction::PassOn: return false;
     case cp::KeyAction::Consume: return true;
-    case cp::KeyAction::StartRun: handle(model_.startRun()); return true;
+    case cp::KeyAction::StartRun: startRun(); return true;
     case cp::KeyAction::ToggleView: redraw(); return true;
     case cp::KeyAction::SwitchPage: accept(); return true;
     }

@@ -8,12 +8,15 @@
 #include <QString>
 #include <cstdint>
 #include <map>
+#include <memory>
 
 #include "customer_page/page_model.hpp"
+#include "run/isp_worker.hpp"
 #include "shell/engine_binding.hpp"
 #include "shell/locations.hpp"
 
 class QPlainTextEdit;
+class QProgressBar;
 
 namespace mvx::tool {
 
@@ -24,6 +27,7 @@ inline constexpr const char* kOptionsAreaName = "optionsArea";
 inline constexpr const char* kActionAreaName = "actionArea";
 inline constexpr const char* kLogEditName = "logEdit";
 inline constexpr const char* kFileDateTimeLabelName = "fileDateTimeLabel";
+inline constexpr const char* kRunProgressBarName = "runProgressBar";
 
 class CustomerIspPage : public QDialog {
     Q_OBJECT
@@ -43,6 +47,9 @@ public:
 
     void done(int result) override;
 
+    // Whether a run is in progress (its worker running or not yet tidied up).
+    bool running() const { return model_.running(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -57,12 +64,31 @@ private:
     int rowAt(const QPoint& position) const;
     void releaseEngine();
 
+    // Runs: the start, and the worker's reports on the window thread.
+    class RunBridge;
+    void startRun();
+    void workerStarted(const run::RunCounters& counters);
+    void engineProgress(std::uintptr_t wParam, std::intptr_t lParam);
+    void workerRunDone(const run::RunDone& done);
+    void workerEnded(const run::WorkerEnd& end);
+    void finishRun();
+    void drawRun();
+    void drawLog();
+
     const ShellLocations& where_;
     EngineBinding& engine_;
     EngineHandle engineHandle_;
     customer_page::EngineFileInfo fileInfo_;
     customer_page::CustomerPageModel model_;
+    ShellUi& ui_;
     QPlainTextEdit* log_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    std::uint64_t shownLogGeneration_ = ~std::uint64_t{0};
+    std::size_t shownLogLines_ = 0;
+    std::string shownLastLine_;
+    std::unique_ptr<RunBridge> bridge_;
+    std::unique_ptr<run::IspWorker> worker_;
+    bool runIsRepeat_ = false;
     bool switchRequested_ = false;
     bool closed_ = false;
 };

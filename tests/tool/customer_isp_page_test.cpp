@@ -256,18 +256,24 @@ protected:
 
     // Runs the page with whileOpen and waits until it is idle again after
     // its run; then closes it (a page still running after a minute fails).
-    void runAndWait(CustomerIspPage& page, const std::function<void()>& whileOpen,
+    // Answers whether the page was still open a moment after its run.
+    bool runAndWait(CustomerIspPage& page, const std::function<void()>& whileOpen,
                     const std::function<void()>& duringRun = {})
     {
         QTimer idle;
         bool started = false;
+        bool openAfter = false;
         QObject::connect(&idle, &QTimer::timeout, &page, [&] {
             started = started || page.running();
             if (started && duringRun)
                 duringRun();
             if (started && !page.running()) {
                 idle.stop();
-                page.done(QDialog::Rejected);
+                // Longer than an auto-run waits before it closes the tool.
+                QTimer::singleShot(200, &page, [&] {
+                    openAfter = page.isVisible();
+                    page.done(QDialog::Rejected);
+                });
             }
         });
         QTimer::singleShot(0, &page, [&] {
@@ -280,6 +286,7 @@ protected:
         });
         ui.answers.assign(4, Answer::No);   // the save question, if any
         page.exec();
+        return openAfter;
     }
 
     QString text(CustomerIspPage& page, std::string_view name) { return control<QLabel>(page, name)->text(); }
@@ -374,4 +381,15 @@ TEST_F(PageRun, RepeatTestCountsAndStopIspEndsItAfterTheRunningRun)
         const QColor text = page.findChild<QPlainTextEdit*>(kLogEditName)->palette().color(QPalette::Text);
         EXPECT_EQ(text, c.passed ? QColor(0, 0, 255) : QColor(255, 0, 0));
     }
+}
+
+TEST_F(PageRun, AutoRunStartsAsThePageOpensAndAFailureLeavesItOpen)
+{
+    saveJob(cp::kSerialFlash, {std::string(MVX_SAMPLES) + "/bank0.hex"},
+            [](AdvancedSettings& a) { a.enable_autorunisp = 1; });
+    mvx::test::BoardFolder board("[board]\nlink=dead\n");
+    CustomerIspPage page(install.where, engine, ui, cp::kCompactView);
+    EXPECT_TRUE(runAndWait(page, [] {})) << "the page closed itself after a failed run";
+    EXPECT_TRUE(shown(page, n::failPictureLabel));
+    EXPECT_FALSE(ui.messages.empty()) << "the engine's failure box reached the operator";
 }

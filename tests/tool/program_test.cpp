@@ -23,6 +23,7 @@
 
 #include "mvxisp_info.hpp"
 #include "mvx/platform/single_instance.hpp"
+#include "run_fixtures.hpp"
 #include "shell/packages.hpp"
 #include "shell/settings_store.hpp"
 #include "shell/startup.hpp"
@@ -247,18 +248,26 @@ protected:
     // A configured tool whose settings open the customer page on a serial
     // flash job of the three sample banks, started so that it describes its
     // pages; answers the customer page's description.
-    QJsonObject startAndDescribe()
+    // The program file carrying the engine and these settings (the serial
+    // flash job of the three sample banks, unless `job` says otherwise).
+    void stage(const std::string& adSettings = "", const std::string& job = "SerialFlash_filecheck=7\n")
     {
         const std::string staging = root.file("staging");
         fs::create_directories(staging);
+        fs::remove(staging + "/ISP__PSI.exe");
         fs::copy_file(program(), staging + "/ISP__PSI.exe");
         writeWholeFile(staging + "/ISP__PSI.dll", engine);
-        std::string settings = "[ad_setting]\nstartpage=1\nuser_title=Line 7 programmer\n"
-                               "[Setting]\nmcu=2\nSerialFlash_filecheck=7\nSerialFlash_ispfiletype=0\n";
+        std::string settings = "[ad_setting]\nstartpage=1\nuser_title=Line 7 programmer\n" + adSettings +
+                               "[Setting]\nmcu=2\nSerialFlash_ispfiletype=0\n" + job;
         for (int bank = 0; bank < 3; ++bank)
             settings += "file" + std::to_string(bank + 1) + "_name=" + firmware(bank) + "\n";
         writeWholeFile(staging + "/ISP__PSI.ini", settings);
         EXPECT_TRUE(repackTo(staging + "/ISP__PSI.exe", program(), false).ok);
+    }
+
+    QJsonObject startAndDescribe()
+    {
+        stage();
 
         const std::string description = root.file("pages.json");
         start("nosave", "", {"--describe-page", description});
@@ -315,4 +324,41 @@ TEST_F(CustomerJob, RowsShowWhatMvxispInfoPrintsForTheFilesTheSettingsName)
     }
     EXPECT_EQ(shown(page, "row3NameEdit"), "");
     EXPECT_EQ(shown(page, "row3ChecksumEdit"), "");
+}
+
+// ---- unattended runs ------------------------------------------------------------------------
+
+TEST_F(CustomerJob, AutoRunProgramsTheBoardAndClosesTheProgramAfterAPass)
+{
+    mvx::test::BoardFolder board;
+    stage("enable_autorunisp=1\n");
+    start("nosave", "");
+    ASSERT_EQ(waitForExit(), 0) << "a passing run closes the program by itself";
+    // The same bytes as mvxisp writes for the three banks.
+    mvx::test::BoardFolder other;
+    mvx::test::commandLines(std::string(MVX_CLI_PROGRAM) + " program --library-mode 0 " + firmware(0) + " " +
+                            firmware(1) + " " + firmware(2) + " 2>&1");
+    EXPECT_EQ(board.flash().size(), 512u * 1024u);
+    EXPECT_EQ(board.flash(), other.flash());
+}
+
+TEST_F(CustomerJob, UnattendedKeyFireLogsEachBoardBesideTheProgram)
+{
+    const auto key = mvx::test::bytesOfLength(288, 7);
+    const std::string keyFile = root.file("line7.bin");
+    writeWholeFile(keyFile, key);
+    const std::string log = root.file("bin/HDCP_KEY_Fire_Log.log");
+    for (int board = 1; board <= 2; ++board) {
+        mvx::test::BoardFolder folder;
+        stage("enable_autorunisp=1\nenable_hdcp_key_fire=1\nautoload_hdcp_key_file_method=0\n"
+              "autoload_hdcp_key_file_pathname=" + keyFile + "\n",
+              "SerialFlash_filecheck=0\n");
+        start("nosave", "");
+        ASSERT_EQ(waitForExit(), 0) << "board " << board;
+        EXPECT_EQ(folder.flash().substr(0x3F000, key.size()), key) << "the key at its sector";
+        std::string expected;
+        for (int i = 0; i < board; ++i)
+            expected += "00000000 burn hdcp key and check pass \r\n";
+        EXPECT_EQ(readWholeFile(log), expected);
+    }
 }

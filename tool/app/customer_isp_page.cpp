@@ -383,6 +383,8 @@ void CustomerIspPage::build()
                               std::pair{n::failPictureLabel, ResultBadge::Kind::Fail}}) {
         auto* picture = new ResultBadge(kind, actionArea);
         picture->setObjectName(qname(name));
+        // As tall as the action button: read from across the line.
+        picture->setMinimumHeight(QFontMetrics(big).height() * 3);
         action->addWidget(picture, 3);
     }
     auto* icCode = named(new QLabel(actionArea), n::icCodeLabel, "IC Code");

@@ -304,6 +304,11 @@ bool AssemblyPageModel::close()
     return true;
 }
 
+std::string AssemblyPageModel::projectName() const
+{
+    return settings_.recfile.empty() ? "--" : std::filesystem::path(settings_.recfile).stem().string();
+}
+
 std::map<std::string, std::string> AssemblyPageModel::texts() const
 {
     namespace n = names;
@@ -314,8 +319,7 @@ std::map<std::string, std::string> AssemblyPageModel::texts() const
     t[std::string(n::rspPathEdit)] = settings_.recfile;
     t[std::string(n::rspDateLabel)] =
         settings_.recfile.empty() ? "" : runlog::fileDateTimeText(settings_.recfile).value_or("");
-    t[std::string(n::projectNameEdit)] =
-        settings_.recfile.empty() ? "--" : std::filesystem::path(settings_.recfile).stem().string();
+    t[std::string(n::projectNameEdit)] = projectName();
     t[std::string(n::mcuEdit)] = familyText(mode);
     t[std::string(n::interfaceEdit)] = job ? interfaceText(mode, o.interface) : "--";
     t[std::string(n::ispTypeEdit)] = job ? textAt(kIspTypeTexts, o.isptype) : "--";
@@ -371,7 +375,7 @@ std::string AssemblyPageModel::title() const
 {
     std::string title(tool::kDefaultUserTitle);
     if (loaded_) {
-        title = texts().at(std::string(names::projectNameEdit)) + " (" + familyText(job_.mode) + " _ " +
+        title = projectName() + " (" + familyText(job_.mode) + " _ " +
                 interfaceText(job_.mode, job_.options.interface) + ")";
     }
     return tool::titleWithProgramDate(title, files_.programPath) + files_.titleSuffix;

@@ -170,6 +170,8 @@ private:
     };
     // The station's LD copies of the job's family (1To4 modes; else empty).
     std::array<LdFile, 4> ldFiles() const;
+    // The ISP file's name without folder and extension ("--" without one).
+    std::string projectName() const;
     void clearJob();
     bool anyImageFailed() const;
     bool imageFailed(int i) const;

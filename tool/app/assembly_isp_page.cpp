@@ -203,8 +203,11 @@ void AssemblyIspPage::redraw()
         const QString value = QString::fromStdString(text);
         if (auto* label = findChild<QLabel*>(QString::fromStdString(name)))
             label->setText(value);
-        else if (auto* edit = findChild<QLineEdit*>(QString::fromStdString(name)))
+        else if (auto* edit = findChild<QLineEdit*>(QString::fromStdString(name));
+                 edit != nullptr && edit->text() != value) {
             edit->setText(value);
+            edit->setCursorPosition(0);   // a long path shows from its start
+        }
     }
     for (const auto& [name, state] : model_.controls()) {
         if (auto* widget = findChild<QWidget*>(QString::fromStdString(name))) {

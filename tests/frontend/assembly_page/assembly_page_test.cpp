@@ -63,9 +63,10 @@ protected:
     }
 
     // A hex job of mode mcu selecting the images of filecheck ("imageN.hex").
-    std::string writeJob(int mcu, int filecheck, const std::string& extra = "")
+    std::string writeJob(int mcu, int filecheck, const std::string& extra = "", int interface = 0)
     {
-        std::string ini = "[Setting]\nmcu=" + std::to_string(mcu) + "\ninterface=0\nispaddr=1\nfilecheck=" +
+        std::string ini = "[Setting]\nmcu=" + std::to_string(mcu) + "\ninterface=" + std::to_string(interface) +
+                          "\nispaddr=1\nfilecheck=" +
                           std::to_string(filecheck) + "\nispfiletype=0\n" + extra + "[Saved_HEX]\n";
         std::vector<std::string> chunks;
         for (int i = 0; i < 4; ++i) {
@@ -233,7 +234,7 @@ TEST_F(Model, FourTargetRunsTakeTheLdCopiesOrSayTheyAreMissing)
     for (const Case& c : cases) {
         const std::string family = c.mode == MVX_OP_5310_1TO4 ? "5310" : c.mode == MVX_OP_5312_1TO4 ? "5312" : "SF";
         AssemblyPageModel page(files(), ui, engine);
-        ASSERT_TRUE(page.load(writeJob(c.mode, 1), false));
+        ASSERT_TRUE(page.load(writeJob(c.mode, 1, "", MVX_ADAPTER_FTDI_USB), false));
         EXPECT_FALSE(page.startRun());
         EXPECT_EQ(ui.messages.back().text, c.missing);
         for (int n = 1; n <= 4; ++n)
@@ -241,6 +242,7 @@ TEST_F(Model, FourTargetRunsTakeTheLdCopiesOrSayTheyAreMissing)
         const auto call = page.startRun();
         ASSERT_TRUE(call) << c.mode;
         EXPECT_EQ(call->adapterKind, MVX_ADAPTER_NORVANE_IIC) << "the writer board, whatever the interface";
+        EXPECT_EQ(call->libraryMode, 1) << "the stored interface (FTDI) still decides the library mode";
         for (std::size_t i = 0; i < 4; ++i) {
             const FileTableEntry& entry = call->table[static_cast<std::size_t>(c.entries[i])];
             EXPECT_EQ(entry.inUse, 1);

@@ -24,11 +24,12 @@ std::string textOf(std::span<const std::string_view> texts, int index)
     return std::string(texts[static_cast<std::size_t>(index)]);
 }
 
-RspLoad refuse(int status, std::string message)
+RspLoad refuse(int status, std::string message, std::string reason)
 {
     RspLoad load;
     load.status = status;
     load.error = std::move(message);
+    load.reason = std::move(reason);
     return load;
 }
 
@@ -39,10 +40,10 @@ RspLoad loadRspJob(const std::string& path, const std::string& folder, std::opti
 {
     std::string why;
     if (!readable(path, &why, kMaxIspFileBytes))
-        return refuse(kStatusNoInput, "cannot read the ISP file '" + path + "': " + why);
+        return refuse(kStatusNoInput, "cannot read the ISP file '" + path + "': " + why, why);
     const tool::UnpackedIspFile unpacked = tool::unpackIspFile(path, folder);
     if (!unpacked.ok)
-        return refuse(kStatusBadData, "'" + path + "' cannot be run: " + unpacked.error);
+        return refuse(kStatusBadData, "'" + path + "' cannot be run: " + unpacked.error, unpacked.error);
 
     RspLoad load;
     RspJob& job = load.job;

@@ -41,7 +41,8 @@ struct RspJob {
 struct RspLoad {
     RspJob job;
     int status = 0;
-    std::string error;
+    std::string error;    // one line naming the file
+    std::string reason;   // why, without the file
 };
 
 // Unpacks path into folder (which must exist and is emptied first) and reads

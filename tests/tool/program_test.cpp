@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "isp_job_file.hpp"
 #include "mvxisp_info.hpp"
 #include "mvx/platform/single_instance.hpp"
 #include "run_fixtures.hpp"
@@ -361,4 +362,61 @@ TEST_F(CustomerJob, UnattendedKeyFireLogsEachBoardBesideTheProgram)
             expected += "00000000 burn hdcp key and check pass \r\n";
         EXPECT_EQ(readWholeFile(log), expected);
     }
+}
+
+// ---- the page loop with both pages ------------------------------------------------------------
+
+namespace {
+
+class PageLoop : public CustomerJob {
+protected:
+    // The windows the program described, by objectName in the order shown.
+    static std::vector<QJsonObject> windows(const std::string& description)
+    {
+        std::vector<QJsonObject> shownWindows;
+        for (const auto window : QJsonDocument::fromJson(QByteArray::fromStdString(readWholeFile(description))).array())
+            shownWindows.push_back(window.toObject());
+        return shownWindows;
+    }
+    static bool flag(const QJsonObject& page, const std::string& name, const char* key)
+    {
+        for (const auto widget : page.value("widgets").toArray())
+            if (widget.toObject().value("name").toString().toStdString() == name)
+                return widget.toObject().value(key).toBool();
+        return false;
+    }
+};
+
+}  // namespace
+
+TEST_F(PageLoop, AssemblyPageReloadsTheSavedJobAndCtrlMGoesToTheFullCustomerPageAndBack)
+{
+    const std::string rsp = root.file("line7.rsp");
+    mvx::test::SerialFlashJobFile job(rsp, {0x10000, 3000});
+    ASSERT_TRUE(job.ok) << job.message;
+    const std::string staging = root.file("staging");
+    fs::create_directories(staging);
+    fs::copy_file(program(), staging + "/ISP__PSI.exe");
+    writeWholeFile(staging + "/ISP__PSI.dll", engine);
+    writeWholeFile(staging + "/ISP__PSI.ini", "[ad_setting]\nstartpage=0\n[Setting]\nlast1to4=0\n[ASS_ISP]\nrecfile=" + rsp + "\n");
+    ASSERT_TRUE(repackTo(staging + "/ISP__PSI.exe", program(), false).ok);
+
+    const std::string description = root.file("pages.json");
+    start("nosave", "ctrl-m,ctrl-m,close", {"--describe-page", description});
+    ASSERT_EQ(waitForExit(), 0);
+    const auto shownWindows = windows(description);
+    std::vector<std::string> names;
+    for (const QJsonObject& window : shownWindows)
+        names.push_back(window.value("objectName").toString().toStdString());
+    ASSERT_EQ(names, (std::vector<std::string>{"assemblyPage", "customerPage", "assemblyPage"}));
+
+    for (const QJsonObject& assembly : {shownWindows[0], shownWindows[2]}) {
+        EXPECT_EQ(shown(assembly, "rspPathEdit"), rsp);
+        EXPECT_EQ(shown(assembly, "image1FileLengthEdit"), "3000");
+        EXPECT_EQ(shown(assembly, "mcuEdit"), "SerialFlash");
+        EXPECT_TRUE(flag(assembly, "oneToOneRadio", "checked"));
+        EXPECT_TRUE(flag(assembly, "ispButton", "enabled"));
+        EXPECT_TRUE(assembly.value("title").toString().startsWith("line7 (SerialFlash _ IIC) "));
+    }
+    EXPECT_TRUE(flag(shownWindows[1], "interfaceGroupBox", "visible")) << "the full view after a switch";
 }

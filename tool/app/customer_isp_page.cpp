@@ -25,12 +25,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <string_view>
 #include <tuple>
 
+#include "app/named_widgets.hpp"
 #include "app/result_badge.hpp"
+#include "app/run_bridge.hpp"
 #include "app/virtual_board_banner.hpp"
 
 namespace mvx::tool {
@@ -40,10 +41,6 @@ namespace n = customer_page::names;
 
 namespace {
 
-QString qname(std::string_view name)
-{
-    return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
 
 struct RadioDef {
     std::string_view name;
@@ -108,21 +105,6 @@ constexpr std::array<SummaryDef, 5> kSummary{{
 constexpr std::array<const char*, 6> kRowHeaders{"", "File Name", "ChkSum", "File Len", "Prom Len", ""};
 constexpr const char* kRowProperty = "fileRow";
 
-template <typename W>
-W* named(W* widget, std::string_view name, const QString& caption)
-{
-    widget->setObjectName(qname(name));
-    widget->setAccessibleName(caption);
-    return widget;
-}
-
-QLineEdit* readOnlyEdit(std::string_view name, const QString& caption, QWidget* parent)
-{
-    auto* edit = named(new QLineEdit(parent), name, caption);
-    edit->setReadOnly(true);
-    return edit;
-}
-
 QPushButton* button(std::string_view name, const char* caption, QWidget* parent)
 {
     auto* b = named(new QPushButton(caption, parent), name, caption);
@@ -158,64 +140,25 @@ public:
 
 }  // namespace
 
-// The worker's reports reach the window thread as blocking calls, in the
-// order the worker makes them: the engine waits for every message to be in
-// the log before it goes on.  Once the page is going away the calls return
-// without touching it.
-class CustomerIspPage::RunBridge final : public run::RunListener {
-public:
-    explicit RunBridge(CustomerIspPage& page) : page_(page) {}
-
-    void detach() { detached_ = true; }
-
-    void started(const run::RunCounters& counters) override
-    {
-        onWindow([&] { page_.workerStarted(counters); });
-    }
-    std::intptr_t engineMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override
-    {
-        if (message == WM_ISP_PROGRESS)
-            onWindow([&] { page_.engineProgress(wParam, lParam); });
-        return 0;
-    }
-    int engineMessageBox(std::string_view text, std::string_view caption, std::uint32_t) override
-    {
-        onWindow([&] { page_.ui_.showMessage(text, caption); });
-        return MVX_IDOK;
-    }
-    void runDone(const run::RunDone& done) override
-    {
-        onWindow([&] { page_.workerRunDone(done); });
-    }
-    void ended(const run::WorkerEnd& end) override
-    {
-        onWindow([&] { page_.workerEnded(end); });
-    }
-
-private:
-    template <typename F>
-    void onWindow(const F& call)
-    {
-        if (detached_)
-            return;
-        QMetaObject::invokeMethod(
-            &page_,
-            [this, &call] {
-                if (!detached_)
-                    call();
-            },
-            Qt::BlockingQueuedConnection);
-    }
-
-    CustomerIspPage& page_;
-    std::atomic<bool> detached_{false};
-};
-
 CustomerIspPage::CustomerIspPage(const ShellLocations& where, EngineBinding& engine, ShellUi& ui, int viewMode,
                                  QWidget* parent)
     : QDialog(parent), where_(where), engine_(engine), fileInfo_(engine.entryPoints(), nullptr),
-      model_(pageFiles(where), ui, fileInfo_), ui_(ui), bridge_(std::make_unique<RunBridge>(*this))
+      model_(pageFiles(where), ui, fileInfo_), ui_(ui)
 {
+    RunBridge::Handlers handlers;
+    handlers.started = [this](const run::RunCounters& counters) { workerStarted(counters); };
+    handlers.engineMessage = [this](std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+        if (message == WM_ISP_PROGRESS)
+            engineProgress(wParam, lParam);
+        return std::intptr_t{0};
+    };
+    handlers.engineMessageBox = [this](std::string_view text, std::string_view caption, std::uint32_t) {
+        ui_.showMessage(text, caption);
+        return MVX_IDOK;
+    };
+    handlers.runDone = [this](const run::RunDone& done) { workerRunDone(done); };
+    handlers.ended = [this](const run::WorkerEnd& end) { workerEnded(end); };
+    bridge_ = std::make_unique<RunBridge>(*this, std::move(handlers));
     setObjectName(kCustomerPageName);
     setAcceptDrops(true);
     build();
@@ -240,12 +183,10 @@ CustomerIspPage::~CustomerIspPage()
 {
     qApp->removeEventFilter(this);
     if (worker_) {
-        // The page is going away under a run: the worker's calls no longer
-        // reach it, and the running engine call completes before the join.
-        bridge_->detach();
+        // The page is going away under a run: a repeat test stops after the
+        // running engine call, which completes before the join.
         worker_->postStop();
-        while (!worker_->finished())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        bridge_->waitForEnd();
         worker_.reset();
     }
     releaseEngine();

@@ -16,6 +16,10 @@
 #include "shell/locations.hpp"
 
 class QPlainTextEdit;
+
+namespace mvx::tool {
+class RunBridge;
+}
 class QProgressBar;
 
 namespace mvx::tool {
@@ -65,7 +69,6 @@ private:
     void releaseEngine();
 
     // Runs: the start, and the worker's reports on the window thread.
-    class RunBridge;
     void startRun();
     void workerStarted(const run::RunCounters& counters);
     void engineProgress(std::uintptr_t wParam, std::intptr_t lParam);

@@ -1,21 +1,39 @@
 #include "app/page_host.hpp"
 
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
+#include <array>
+#include <functional>
 
+#include "app/assembly_isp_page.hpp"
 #include "app/customer_isp_page.hpp"
-#include "app/stand_in_pages.hpp"
 
 namespace mvx::tool {
 
 namespace {
 
-// Plays one scripted action on the customer page once it shows: "switch",
+// Ctrl+M as the keyboard gives it: Control down, M, both up.
+void pressCtrlM(QWidget& page)
+{
+    const std::array<QKeyEvent, 4> keys{QKeyEvent(QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier),
+                                        QKeyEvent(QEvent::KeyPress, Qt::Key_M, Qt::ControlModifier, "m"),
+                                        QKeyEvent(QEvent::KeyRelease, Qt::Key_M, Qt::ControlModifier, "m"),
+                                        QKeyEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier)};
+    for (const QKeyEvent& key : keys) {
+        QKeyEvent copy(key.type(), key.key(), key.modifiers(), key.text());
+        QApplication::sendEvent(&page, &copy);
+    }
+}
+
+// Plays one scripted action on a page once it shows: "switch", "ctrl-m",
 // "close", or "raised" (minimised, closed once a raise request restores it).
 class ScriptedAction final : public QObject {
 public:
-    ScriptedAction(CustomerIspPage& page, QString action) : QObject(&page), page_(page), action_(std::move(action))
+    ScriptedAction(QDialog& page, QString action, std::function<void()> requestSwitch)
+        : QObject(&page), page_(page), action_(std::move(action)), requestSwitch_(std::move(requestSwitch))
     {
         page.installEventFilter(this);
     }
@@ -25,7 +43,9 @@ public:
         if (event->type() == QEvent::Show && !started_) {
             started_ = true;
             if (action_ == "switch") {
-                QTimer::singleShot(0, &page_, [this] { page_.requestSwitch(); });
+                QTimer::singleShot(0, &page_, [this] { requestSwitch_(); });
+            } else if (action_ == "ctrl-m") {
+                QTimer::singleShot(0, &page_, [this] { pressCtrlM(page_); });
             } else if (action_ == "close") {
                 QTimer::singleShot(0, &page_, [this] { page_.reject(); });
             } else if (action_ == "raised") {
@@ -43,8 +63,9 @@ public:
     }
 
 private:
-    CustomerIspPage& page_;
+    QDialog& page_;
     QString action_;
+    std::function<void()> requestSwitch_;
     bool started_ = false;
     bool waitingForRaise_ = false;
 };
@@ -58,7 +79,10 @@ ToolPageHost::ToolPageHost(const ShellLocations& where, EngineBinding& engine, S
 
 bool ToolPageHost::runAssemblyPage()
 {
-    StandInPage page(PageKind::Assembly, where_, engine_, 0, nextAction());
+    const QString action = nextAction();
+    AssemblyIspPage page(where_, engine_, ui_);
+    if (!action.isEmpty())
+        new ScriptedAction(page, action, [&page] { page.requestSwitch(); });
     page.exec();
     return page.switchPage();
 }
@@ -68,7 +92,7 @@ bool ToolPageHost::runCustomerPage(int viewMode)
     const QString action = nextAction();
     CustomerIspPage page(where_, engine_, ui_, viewMode);
     if (!action.isEmpty())
-        new ScriptedAction(page, action);
+        new ScriptedAction(page, action, [&page] { page.requestSwitch(); });
     page.exec();
     return page.switchPage();
 }

@@ -1,7 +1,8 @@
-// The pages of the start-up loop: the real Customer ISP page, and the
-// stand-in assembly page until that page is built.  The scripted actions of
-// MVX_STANDIN_PAGES (see stand_in_pages.hpp) apply to both, one per page in
-// the order they open.
+// The pages of the start-up loop: the Assembly ISP page and the Customer ISP
+// page.  The scripted actions of MVX_STANDIN_PAGES (see stand_in_pages.hpp)
+// apply to both, one per page in the order they open; besides those
+// actions, "ctrl-m" presses Ctrl+M on the page, as the operator does to
+// switch pages (or, in the customer page's compact view, its view).
 #pragma once
 
 #include <QStringList>

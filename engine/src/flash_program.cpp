@@ -16,7 +16,8 @@ namespace {
 // Re-reads of 0x6F (without sleeping) until the page buffer takes data.
 constexpr int kPageReadyRereads = 102;
 constexpr int kSstPageReadyRereads = 502;
-// WaitClear limits of a page program.
+// Re-read limits of the wait for a page program's end (as WaitClear counts
+// them, without its sleeps: the page loop is paced by the transport alone).
 constexpr int kPageProgramWait = 150;
 constexpr int kSstProgramWait = 200;
 
@@ -40,7 +41,7 @@ int waitPageBufferReady(Link& link, int rereadLimit)
 
 int waitProgramDone(Link& link, int waitLimit)
 {
-    return link.waitClear(scaler::kIspControl, scaler::kProgramBusy, waitLimit) ? MVX_OK : MVX_ERR_TIMEOUT;
+    return link.pollClear(scaler::kIspControl, scaler::kProgramBusy, waitLimit) ? MVX_OK : MVX_ERR_TIMEOUT;
 }
 
 int sendPage(IspContext& ctx, const BankImage& image, std::uint8_t page)

@@ -35,7 +35,7 @@ int Link::burst(std::uint8_t reg, const std::uint8_t* bytes, int count)
     return rc;
 }
 
-bool Link::waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
+bool Link::waitClearPaced(std::uint8_t reg, std::uint8_t mask, int limit, std::uint32_t pauseMillis)
 {
     std::uint8_t value = 0;
     // The first read's own result is not checked (the wait is defined that
@@ -43,7 +43,8 @@ bool Link::waitClear(std::uint8_t reg, std::uint8_t mask, int limit)
     // link that has gone shows in the step's next read.
     static_cast<void>(readRegister(reg, value));
     for (int reread = 1; (value & mask) != 0; ++reread) {
-        clock_.sleepMillis(10);
+        if (pauseMillis != 0)
+            clock_.sleepMillis(pauseMillis);
         if (readRegister(reg, value) != MVX_OK)
             return false;
         if (reread == limit + 2)

@@ -81,6 +81,7 @@ public:
               adapters::PassThrough pass) override
     {
         writes.push_back({address, subAddress, std::vector<std::uint8_t>(data, data + count)});
+        readsBeforeWrite.push_back(reads);
         return inner_.write(address, subAddress, data, count, pass);
     }
     int read(std::uint8_t address, std::uint8_t subAddress, std::uint8_t* buffer, int count,
@@ -136,6 +137,7 @@ public:
     }
 
     std::vector<Write> writes;
+    std::vector<int> readsBeforeWrite;   // reads made before each write
     int reads = 0;
     int blocks = 0;
     std::vector<std::uint16_t> blockOffsets;

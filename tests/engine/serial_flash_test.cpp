@@ -21,6 +21,45 @@ class SerialFlashTest : public SerialFlashFixture {
 protected:
     void fillFlash(std::uint8_t value) { std::fill(flash().begin(), flash().end(), value); }
     std::size_t pagePrograms() { return board->scaler()->stats().pagePrograms; }
+
+    // The board's clock, with each sleep written down with the reads made before it.
+    struct SleepTrace final : platform::Clock {
+        SleepTrace(platform::Clock& clock, const RecordingAdapter& adapter) : inner(clock), bus(adapter) {}
+        std::uint64_t nowMicros() override { return inner.nowMicros(); }
+        void sleepMicros(std::uint64_t micros) override
+        {
+            sleeps.push_back({micros, bus.reads});
+            inner.sleepMicros(micros);
+        }
+        platform::Clock& inner;
+        const RecordingAdapter& bus;
+        std::vector<std::pair<std::uint64_t, int>> sleeps;
+    };
+    SleepTrace& traceSleeps()
+    {
+        trace = std::make_unique<SleepTrace>(board->clock(), *adapter);
+        ctx->clock = trace.get();
+        ctx->link.emplace(*adapter, *trace, std::uint8_t{0x94}, std::uint8_t{0x96});
+        return *trace;
+    }
+    // The reads and sleeps between the last write of `value` to `reg` and the next write.
+    std::pair<int, std::vector<std::pair<std::uint64_t, int>>> afterLastWrite(std::uint8_t reg, std::uint8_t value)
+    {
+        const auto& w = adapter->writes;
+        const auto last = std::find_if(w.rbegin(), w.rend(), [&](const RecordingAdapter::Write& x) {
+            return x.reg == reg && x.data == std::vector<std::uint8_t>{value};
+        });
+        EXPECT_NE(last, w.rend());
+        const auto at = static_cast<std::size_t>(w.rend() - last - 1);
+        const int from = adapter->readsBeforeWrite[at];
+        const int to = at + 1 < w.size() ? adapter->readsBeforeWrite[at + 1] : adapter->reads;
+        std::vector<std::pair<std::uint64_t, int>> sleeps;
+        for (const auto& sleep : trace->sleeps)
+            if (sleep.second >= from && sleep.second <= to)
+                sleeps.emplace_back(sleep.first, sleep.second - from);
+        return {to - from, sleeps};
+    }
+    std::unique_ptr<SleepTrace> trace;
 };
 
 // ---- whole runs ----
@@ -263,16 +302,41 @@ TEST_F(SerialFlashTest, StuckBusyEndsTheRunWithTimeout)
     EXPECT_EQ(ctx->failureStage, FailureStage::Program);
 }
 
+TEST_F(SerialFlashTest, StuckPageProgramFailsAfterItsRereadsWithoutSleeping)
+{
+    sim::BoardConfig config;
+    config.faults.stuckBusy = true;
+    start(config);
+    traceSleeps();
+    useFile(0, firmwarePattern(1024, 1));
+    EXPECT_EQ(runSerialFlash(*ctx), MVX_ERR_TIMEOUT);
+    EXPECT_EQ(pagePrograms(), 1u);
+    // The first read of 0x6F and re-reads up to the 152nd (limit 150 + 2), back to back.
+    const auto [reads, sleeps] = afterLastWrite(0x6F, 0xA0);
+    EXPECT_EQ(reads, 1 + 152);
+    EXPECT_TRUE(sleeps.empty());
+}
+
 TEST_F(SerialFlashTest, StuckBusyDuringTheChipEraseIsAnEraseFailure)
 {
     sim::BoardConfig config;
     config.faults.stuckBusy = true;
     start(config);
+    traceSleeps();
     ctx->options.fields.enable_masserasebeforeauto4flash = 1;
     useFile(0, firmwarePattern(1024, 1));
     EXPECT_EQ(runSerialFlash(*ctx), MVX_ERR_TIMEOUT);
     EXPECT_EQ(ctx->failureStage, FailureStage::Erase);
     EXPECT_EQ(log.withCode(MVX_MSG_ERASE_RESULT), (std::vector<Message>{{1, 0, MVX_ERASE_MASS_FAILED}}));
+    // Erase waits keep their cadence: the 50 ms pause, then 10 ms before each
+    // of the 902 re-reads (limit 900 + 2).
+    const auto [reads, sleeps] = afterLastWrite(0x60, 0xA1);
+    std::vector<std::pair<std::uint64_t, int>> expected{{50'000, 0}};
+    for (int reread = 1; reread <= 902; ++reread)
+        expected.emplace_back(10'000, reread);
+    EXPECT_EQ(reads, 1 + 902);
+    EXPECT_EQ(sleeps, expected);
+    EXPECT_GE(board->clock().sleptMicros(), 50'000u + 902u * 10'000u);
 }
 
 TEST_F(SerialFlashTest, CrcMismatchOnceErasesTheChipAndTheRetryPasses)

@@ -113,4 +113,9 @@ std::uint8_t SimPortIo::read(std::uint16_t port)
     return port_.read(port);
 }
 
+void SimPortIo::yield()
+{
+    port_.yield();
+}
+
 }  // namespace mvx::adapters

@@ -73,7 +73,7 @@ private:
 };
 
 // The virtual board's port with the cable of one wiring on it.  Always
-// available; yields cost nothing (the board's bus charges its own time).
+// available; the port charges its accesses and yields on the board's clock.
 class SimPortIo final : public PortIo {
 public:
     explicit SimPortIo(sim::VirtualParallelPort& port) : port_(port) {}
@@ -81,7 +81,7 @@ public:
     bool available() override { return true; }
     void write(std::uint16_t port, std::uint8_t value) override;
     std::uint8_t read(std::uint16_t port) override;
-    void yield() override {}
+    void yield() override;
 
 private:
     sim::VirtualParallelPort& port_;

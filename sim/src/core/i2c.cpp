@@ -23,8 +23,19 @@ I2cDevice* I2cBus::deviceAt(std::uint8_t address) const
     return devices_[address >> 1];
 }
 
+std::uint64_t I2cBus::busFreeNanos() const
+{
+    if (busKhz_ <= 100)
+        return 4'700;   // standard mode tBUF
+    if (busKhz_ <= 400)
+        return 1'300;   // fast mode
+    return 500;         // fast-mode plus
+}
+
 void I2cBus::clocks(unsigned count)
 {
+    if (masterPaced_)
+        return;
     // One clock lasts 1e9 / kHz picoseconds; whole microseconds go to the clock.
     picosPending_ += std::uint64_t{count} * 1'000'000'000ull / busKhz_;
     const std::uint64_t micros = picosPending_ / 1'000'000ull;
@@ -45,6 +56,8 @@ bool I2cBus::start(std::uint8_t addressByte)
     // device keeps its state (a register read's pointer survives it).
     if (inTransaction_ && current_ != nullptr && current_ != device)
         current_->onStop();
+    if (!inTransaction_ && stats_.transactions != 0 && !masterPaced_)
+        clock_.advanceNanos(busFreeNanos());
     inTransaction_ = true;
     ++stats_.starts;
     ++stats_.bytes;

@@ -195,6 +195,14 @@ void VirtualFtdiDevice::deliverDueAnswers()
 
 // ---- MPSSE ----
 
+std::uint64_t VirtualFtdiDevice::bitNanos() const
+{
+    // The 60 MHz master clock, divided by 5 unless 0x8A turned that off, then
+    // by (1 + divisor) x 2.
+    const std::uint64_t masterHz = divideBy5_ ? 12'000'000u : 60'000'000u;
+    return (std::uint64_t{divisor_} + 1u) * 2u * 1'000'000'000u / masterHz;
+}
+
 void VirtualFtdiDevice::enterMpsse()
 {
     // The engine starts with every pin an input and its default clock options.
@@ -284,6 +292,8 @@ void VirtualFtdiDevice::execute(std::span<const std::uint8_t> command)
             answer(value);
         return;
     }
+    if (opcode >= 0x80 && opcode <= 0x83)
+        clock_.advanceNanos(kGpioCommandNanos);
     switch (opcode) {
     case 0x80:
         lowValue_ = command[1];
@@ -361,6 +371,7 @@ std::uint8_t VirtualFtdiDevice::clockBits(std::uint8_t opcode, std::uint8_t out,
     const bool outOnFalling = (opcode & kOutOnFalling) != 0;
     const bool inOnFalling = (opcode & kInOnFalling) != 0;
     std::uint8_t value = 0;
+    clock_.advanceNanos(count * bitNanos());
     for (unsigned i = 0; i < count; ++i) {
         const bool bit = ((lsbFirst ? out >> i : out >> (7 - i)) & 1u) != 0;
         const bool idleHigh = (lowValue_ & kSckBit) != 0;

@@ -8,6 +8,7 @@ I2cLines::I2cLines(I2cBus& bus) : bus_(bus)
 
 void I2cLines::driveScl(bool released)
 {
+    const I2cBus::MasterPaced paced(bus_);
     if (released == masterScl_)
         return;
     masterScl_ = released;
@@ -19,6 +20,7 @@ void I2cLines::driveScl(bool released)
 
 void I2cLines::driveSda(bool released)
 {
+    const I2cBus::MasterPaced paced(bus_);
     const bool before = sda();
     masterSda_ = released;
     const bool after = sda();

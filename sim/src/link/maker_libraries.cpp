@@ -60,7 +60,10 @@ std::int32_t VirtualMakerUsbLibrary::debugRead(std::int32_t address, std::int32_
     if (!ready() || !validAccess(address, subAddress, buffer, count, kMaxTransfer))
         return 0;
     transfer(2);
-    return busRead(bus_, address, subAddress, buffer, count);
+    pacing_.before(clock_);
+    const std::int32_t answer = busRead(bus_, address, subAddress, buffer, count);
+    pacing_.after(clock_);
+    return answer;
 }
 
 std::int32_t VirtualMakerUsbLibrary::debugWrite(std::int32_t address, std::int32_t subAddress,
@@ -70,7 +73,10 @@ std::int32_t VirtualMakerUsbLibrary::debugWrite(std::int32_t address, std::int32
     if (!ready() || !validAccess(address, subAddress, data, count, kMaxTransfer))
         return 0;
     transfer(1);
-    return busWrite(bus_, address, subAddress, data, count);
+    pacing_.before(clock_);
+    const std::int32_t answer = busWrite(bus_, address, subAddress, data, count);
+    pacing_.after(clock_);
+    return answer;
 }
 
 std::int32_t VirtualMakerUsbLibrary::setUsbPolling(std::int32_t a, std::int32_t /*b*/)
@@ -97,6 +103,7 @@ std::int32_t VirtualMakerUsbLibrary::setUsbDelay(std::int32_t delay, std::int32_
         return 0;
     transfer(1);
     delay_ = delay;
+    pacing_.setDelay(delay);
     return 1;
 }
 
@@ -105,6 +112,12 @@ std::int32_t VirtualMakerUsbLibrary::setUsbDelay(std::int32_t delay, std::int32_
 VirtualMakerIicLibrary::VirtualMakerIicLibrary(I2cBus& bus, std::uint8_t targetAddress)
     : bus_(bus), targetAddress_(static_cast<std::uint8_t>(targetAddress & 0xFEu))
 {
+}
+
+void VirtualMakerIicLibrary::call()
+{
+    pacing_.before(bus_.clock());
+    bus_.clock().advance(kCallMicros);
 }
 
 std::int32_t VirtualMakerIicLibrary::initialize()
@@ -120,7 +133,10 @@ std::int32_t VirtualMakerIicLibrary::debugRead(std::int32_t address, std::int32_
 {
     if (!ready() || !validAccess(address, subAddress, buffer, count, kMaxTransfer))
         return 0;
-    return busRead(bus_, address, subAddress, buffer, count);
+    call();
+    const std::int32_t answer = busRead(bus_, address, subAddress, buffer, count);
+    callDone();
+    return answer;
 }
 
 std::int32_t VirtualMakerIicLibrary::debugWrite(std::int32_t address, std::int32_t subAddress,
@@ -129,7 +145,10 @@ std::int32_t VirtualMakerIicLibrary::debugWrite(std::int32_t address, std::int32
 {
     if (!ready() || !validAccess(address, subAddress, data, count, kMaxTransfer))
         return 0;
-    return busWrite(bus_, address, subAddress, data, count);
+    call();
+    const std::int32_t answer = busWrite(bus_, address, subAddress, data, count);
+    callDone();
+    return answer;
 }
 
 std::int32_t VirtualMakerIicLibrary::setPolling(std::int32_t polling)
@@ -145,6 +164,7 @@ std::int32_t VirtualMakerIicLibrary::setWorkDelay(std::int32_t delay)
     if (!ready())
         return 0;
     workDelay_ = delay;
+    pacing_.setDelay(delay);
     return 1;
 }
 

@@ -9,12 +9,20 @@ constexpr std::uint8_t kFloatingBus = 0xFF;
 
 }  // namespace
 
-VirtualParallelPort::VirtualParallelPort(I2cBus& bus, ParallelWiring wiring) : lines_(bus), wiring_(wiring)
+VirtualParallelPort::VirtualParallelPort(I2cBus& bus, ParallelWiring wiring)
+    : lines_(bus), clock_(bus.clock()), wiring_(wiring)
 {
+}
+
+void VirtualParallelPort::yield()
+{
+    clock_.advanceNanos(kYieldNanos);
 }
 
 void VirtualParallelPort::write(std::uint16_t port, std::uint8_t value)
 {
+    ++accesses_;
+    clock_.advanceNanos(kAccessNanos);
     switch (port) {
     case kDataPort:
         ++writes_;
@@ -31,8 +39,10 @@ void VirtualParallelPort::write(std::uint16_t port, std::uint8_t value)
     }
 }
 
-std::uint8_t VirtualParallelPort::read(std::uint16_t port) const
+std::uint8_t VirtualParallelPort::read(std::uint16_t port)
 {
+    ++accesses_;
+    clock_.advanceNanos(kAccessNanos);
     switch (port) {
     case kDataPort:
         return data_;

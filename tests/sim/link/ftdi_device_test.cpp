@@ -361,3 +361,24 @@ TEST(FtdiDevice, ResetModeTakesTheEngineOffTheLines)
     EXPECT_EQ(b.chip.lowDirection(), 0);
     EXPECT_TRUE(b.chip.lines().scl());
 }
+
+TEST(FtdiDevice, TheDivisorAndPrescalerSetTheTimeOfEveryClockedBit)
+{
+    struct Row {
+        std::uint16_t divisor;
+        bool prescalerOff;       // 0x8A: the 60 MHz clock undivided
+        std::uint64_t byteMicros;
+    };
+    // 12 MHz / ((1 + divisor) x 2): 59 gives 100 kHz, 14 gives 400 kHz.
+    for (const Row row : {Row{59, false, 80}, Row{14, false, 20}, Row{29, true, 8}}) {
+        Bench b;
+        b.init(row.divisor);
+        if (row.prescalerOff) {
+            ASSERT_EQ(b.send({0x8A}), FtStatus::Ok);
+        }
+        const std::uint64_t before = b.clock.nowMicros();
+        ASSERT_EQ(b.send({0x11, 0x00, 0x00, 0x5A}), FtStatus::Ok);   // one byte out
+        EXPECT_EQ(b.clock.nowMicros() - before, VirtualFtdiDevice::kUsbTransferMicros + row.byteMicros)
+            << row.divisor;
+    }
+}

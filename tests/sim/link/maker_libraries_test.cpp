@@ -114,7 +114,8 @@ TEST(MakerUsbLibrary, EveryUsbTransferCostsItsLatency)
     std::uint8_t out = 0;
     b.usb.debugRead(0x94, 0x10, &out, 1, 1, 0, 0);    // 2 transfers + 39 bus clocks
     EXPECT_EQ(b.usb.usbTransfers(), 4u);
-    EXPECT_EQ(b.clock.nowMicros(), 4 * VirtualMakerUsbLibrary::kUsbTransferMicros + 290u + 390u);
+    // ... and the 4.7 us of bus free time before the second transaction.
+    EXPECT_EQ(b.clock.nowMicros(), 4 * VirtualMakerUsbLibrary::kUsbTransferMicros + 290u + 390u + 4u);
 }
 
 // ---- the I2C adapter library ----
@@ -173,4 +174,28 @@ TEST(MakerIicLibrary, NothingWorksBeforeInitialiseOrWhileUnplugged)
     EXPECT_EQ(b.iic.targetBoardTest(), 0);
     EXPECT_EQ(b.iic.setWorkDelay(1), 0);
     EXPECT_EQ(b.bus.stats().starts, 0u);
+}
+
+TEST(MakerLibraries, TheDelaySettingsSpaceTransactionsApart)
+{
+    const std::uint8_t one = 1;
+    // The IIC library: _SetWorkDelay(5) keeps 500 us between the end of one
+    // transaction and the start of the next, each call costing its ioctl.
+    Bench b;
+    b.iic.initialize();
+    b.iic.setWorkDelay(5);
+    b.iic.debugWrite(0x94, 0x10, &one, 1, 0, 0);   // 29 clocks of 10 us
+    const std::uint64_t firstEnd = b.clock.nowMicros();
+    EXPECT_EQ(firstEnd, VirtualMakerIicLibrary::kCallMicros + 290u);
+    b.iic.debugWrite(0x94, 0x10, &one, 1, 0, 0);
+    EXPECT_EQ(b.clock.nowMicros() - firstEnd, 500u + VirtualMakerIicLibrary::kCallMicros + 4u + 290u);
+
+    // The USB library's delay byte paces the same way; its USB frames count towards the gap.
+    Bench u;
+    u.usb.initialize();
+    u.usb.setUsbDelay(5, 0);
+    u.usb.debugWrite(0x94, 0x10, &one, 1, 1, 0, 0);
+    const std::uint64_t usbFirstEnd = u.clock.nowMicros();
+    u.usb.debugWrite(0x94, 0x10, &one, 1, 1, 0, 0);
+    EXPECT_EQ(u.clock.nowMicros() - usbFirstEnd, 1000u + 4u + 290u);
 }

@@ -315,3 +315,28 @@ TEST(ParallelPort, OtherPortsAreNotDecoded)
     EXPECT_EQ(port.read(0x278), 0xFF);
     EXPECT_EQ(port.read(kStatus), 0xF8);
 }
+
+TEST(ParallelPort, EveryAccessAndYieldCostsThePortsTimeAndTheBusNothing)
+{
+    VirtualClock clock;
+    I2cBus bus(clock, 100);
+    RegisterFile device;
+    bus.attach(0x94, device);
+    VirtualParallelPort port(bus, ParallelWiring::Cvt);
+    // START, then the address byte 0x94 clocked out bit by bit and acknowledged.
+    port.write(kData, kSdaLow);
+    port.write(kControl, kSclLow);
+    for (int bit = 7; bit >= 0; --bit) {
+        port.yield();
+        port.write(kData, ((0x94 >> bit) & 1) != 0 ? kSdaRelease : kSdaLow);
+        port.write(kControl, kSclRelease);
+        port.write(kControl, kSclLow);
+    }
+    port.write(kData, kSdaRelease);
+    port.write(kControl, kSclRelease);
+    EXPECT_EQ(port.read(kStatus) & 0x80, 0);   // acknowledged (CVT: SDA low reads 0)
+    EXPECT_EQ(bus.stats().bytes, 1u);
+    // 29 accesses and 8 yields; the address byte's 10 bus clocks add nothing.
+    EXPECT_EQ(port.portAccesses(), 29u);
+    EXPECT_EQ(clock.nowMicros(), (29 * VirtualParallelPort::kAccessNanos + 8 * VirtualParallelPort::kYieldNanos) / 1000);
+}

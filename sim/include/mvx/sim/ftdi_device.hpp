@@ -32,7 +32,13 @@
 //
 // Time: every USB transfer (each FT_Write, each batch of answers to the host,
 // each latency-timer or bit-mode request) costs kUsbTransferMicros of virtual
-// time, on top of the I2C time the bus charges for the bytes it carries.
+// time.  The MPSSE engine, not the board's bus_khz, sets the bus pace: every
+// bit it clocks takes one period of its clock, 12 MHz / ((1 + divisor) x 2)
+// with the divide-by-5 prescaler on (as the chip comes up, and as the engine
+// leaves it: divisor 14 gives 400 kHz, 59 gives 100 kHz), 60 MHz /
+// ((1 + divisor) x 2) with it off; and every GPIO command (0x80..0x83) takes
+// kGpioCommandNanos (FTDI's I2C application notes repeat the set-pins
+// command four times to hold a line for 600 ns: about 150 ns each).
 // FT_Read never blocks longer than the latency timer: what has not arrived by
 // then is not coming, and the read returns short.
 #pragma once
@@ -62,6 +68,9 @@ class VirtualFtdiDevice {
 public:
     // A high-speed USB microframe per transfer.
     static constexpr std::uint64_t kUsbTransferMicros = 125;
+    static constexpr std::uint64_t kGpioCommandNanos = 150;
+    // One period of the MPSSE clock at the current divisor and prescaler.
+    std::uint64_t bitNanos() const;
     static constexpr std::uint8_t kBitModeReset = 0x00;
     static constexpr std::uint8_t kBitModeMpsse = 0x02;
     static constexpr std::uint8_t kDefaultLatencyMillis = 16;

@@ -5,7 +5,14 @@
 // (0xFF).
 //
 // Every byte costs 9 clocks and every START and STOP one clock at the bus
-// speed; that time advances the virtual clock.
+// speed; that time advances the virtual clock.  A START after a STOP first
+// waits out the bus free time of the bus's mode (tBUF of the I2C bus
+// specification: 4.7 us in standard mode up to 100 kHz, 1.3 us in fast mode
+// up to 400 kHz, 0.5 us in fast-mode plus above).
+//
+// A master that bit-bangs the lines (the parallel-port cable, the FTDI
+// MPSSE engine) sets the bus's pace itself: while it drives (MasterPaced),
+// the bus charges nothing and the master's own model charges its edges.
 #pragma once
 
 #include <array>
@@ -83,6 +90,23 @@ public:
     // After this many completed transactions nothing acknowledges any more.
     void setNackAfter(std::optional<std::uint64_t> transactions) { nackAfter_ = transactions; }
 
+    // While one lives, the bus transfers are timed by the master driving the
+    // lines, not by the bus speed.
+    class MasterPaced {
+    public:
+        explicit MasterPaced(I2cBus& bus) : bus_(bus), before_(bus.masterPaced_) { bus.masterPaced_ = true; }
+        ~MasterPaced() { bus_.masterPaced_ = before_; }
+        MasterPaced(const MasterPaced&) = delete;
+        MasterPaced& operator=(const MasterPaced&) = delete;
+
+    private:
+        I2cBus& bus_;
+        bool before_;
+    };
+
+    // The bus free time between a STOP and the next START at this speed.
+    std::uint64_t busFreeNanos() const;
+
     const I2cStats& stats() const { return stats_; }
     unsigned busKhz() const { return busKhz_; }
     VirtualClock& clock() { return clock_; }
@@ -98,6 +122,7 @@ private:
     I2cDevice* current_ = nullptr;
     bool currentRead_ = false;
     bool inTransaction_ = false;
+    bool masterPaced_ = false;
     bool dead_ = false;
     std::optional<std::uint64_t> nackAfter_;
     I2cStats stats_;

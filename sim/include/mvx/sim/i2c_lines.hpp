@@ -23,6 +23,10 @@
 // The slave changes SDA only while SCL is low, so it never makes a START or
 // STOP itself; the master can, whenever it moves SDA with SCL high.  A master
 // that holds SDA high against a slave's low sees the low: the line is the AND.
+//
+// The master sets the pace of the bus here: the bus charges nothing for what
+// the lines carry, and the master's model charges its port accesses or its
+// clock edges.
 #pragma once
 
 #include <cstdint>

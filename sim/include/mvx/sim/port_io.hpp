@@ -13,8 +13,16 @@
 // see a floating bus (0xFF).
 //
 // The lines are open-drain and shared with the device on the I2cBus, so SDA
-// reads low whenever the slave pulls it (its acknowledges and 0 bits).  The
-// port adds no time of its own: the bus charges its clocks as bytes complete.
+// reads low whenever the slave pulls it (its acknowledges and 0 bits).
+//
+// Time: the cable has no clock of its own, so the port sets the bus speed,
+// not the board's bus_khz.  Every port access costs kAccessNanos: an outb or
+// inb to a parallel port behind the LPC bridge takes about a microsecond
+// (the ISA-compatible I/O cycle), and ppdev adds its ioctl round trip, well
+// under that.  The cable's yields between accesses (a sched_yield with
+// nothing else to run: a system call round trip) cost kYieldNanos.  A
+// written bit is three accesses and three yields, so the cable clocks SCL at
+// about 1 / (3 x 1.3 us) = 260 kHz whatever the board is rated for.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +44,9 @@ public:
     static constexpr std::uint8_t kSclReleaseBit = 0x08;  // control port
     static constexpr std::uint8_t kSdaStatusBit = 0x80;   // status port
 
+    static constexpr std::uint64_t kAccessNanos = 1'000;
+    static constexpr std::uint64_t kYieldNanos = 300;
+
     VirtualParallelPort(I2cBus& bus, ParallelWiring wiring);
 
     // The cable on the port; a run of the other kind swaps it.
@@ -43,13 +54,18 @@ public:
     void setWiring(ParallelWiring wiring) { wiring_ = wiring; }
 
     void write(std::uint16_t port, std::uint8_t value);
-    std::uint8_t read(std::uint16_t port) const;
+    std::uint8_t read(std::uint16_t port);
+    // The cable code giving up its time slice between accesses.
+    void yield();
 
     const I2cLines& lines() const { return lines_; }
     std::uint64_t portWrites() const { return writes_; }
+    std::uint64_t portAccesses() const { return accesses_; }
 
 private:
     I2cLines lines_;
+    VirtualClock& clock_;
+    std::uint64_t accesses_ = 0;
     ParallelWiring wiring_;
     std::uint8_t data_ = 0x0F;     // SDA released
     std::uint8_t control_ = 0x08;  // SCL released

@@ -23,12 +23,21 @@ public:
 
     // Time spent on the bus rather than asleep.
     void advance(std::uint64_t micros) { now_ += micros; }
+    // The same in nanoseconds, for costs below a microsecond (a port access,
+    // an MPSSE clock): fractions carry over to the next call.
+    void advanceNanos(std::uint64_t nanos)
+    {
+        nanosPending_ += nanos;
+        now_ += nanosPending_ / 1000u;
+        nanosPending_ %= 1000u;
+    }
 
     std::uint64_t sleeps() const { return sleeps_.load(); }
     std::uint64_t sleptMicros() const { return sleptMicros_.load(); }
 
 private:
     std::atomic<std::uint64_t> now_{0};
+    std::uint64_t nanosPending_ = 0;
     std::atomic<std::uint64_t> sleeps_{0};
     std::atomic<std::uint64_t> sleptMicros_{0};
 };

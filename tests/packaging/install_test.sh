@@ -6,22 +6,24 @@
 #       installed mvxisp runs `info` and programs a virtual board with nothing
 #       in its environment but MVX_VIRTUAL_BOARD, and writes nothing into the
 #       installation
-#   install_test.sh completion BUILD          the completion script sourced in
+#   install_test.sh completion SCRIPT         the completion script sourced in
 #       bash: commands, options per command, option values, files
-#   install_test.sh man BUILD                 mvxisp(1) renders without a
-#       warning and names every command and option of --help
+#   install_test.sh man PAGE PROGRAM          mvxisp(1) renders without a
+#       warning and names every command, option and variable of PROGRAM's
+#       --help, and its version
+# scripts/package runs the last two on the installed package as well.
 set -euo pipefail
 shopt -s extglob
 
 what=$1
-build=$(cd "$2" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 check_install() {
-  local source=$1 prefix=$scratch/prefix
+  local build source=$2 prefix=$scratch/prefix
+  build=$(cd "$1" && pwd)
   cmake --install "$build" --prefix "$prefix" >/dev/null
   local libdir
   libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
@@ -61,7 +63,8 @@ check_install() {
 # Each case: the words on the command line (the last one being completed),
 # then "|", the offers that must be there, "|", offers that must not.
 check_completion() {
-  local script=$build/share/bash-completion/completions/mvxisp
+  local script
+  script=$(realpath "$1")
   mkdir "$scratch/files" && touch "$scratch/files/line3.rsp" "$scratch/files/bank0.hex"
   cd "$scratch/files"
   bash --norc --noprofile -c '
@@ -104,14 +107,13 @@ EOF
 }
 
 check_man() {
-  local page=$build/share/man/man1/mvxisp.1.gz
+  local page=$1 program=$2
   zcat "$page" | groff -man -Tutf8 -ww -z 2>"$scratch/warnings"
   [[ ! -s $scratch/warnings ]] || { cat "$scratch/warnings" >&2; fail "groff warns about mvxisp(1)"; }
   MANWIDTH=80 MANPAGER=cat man -l "$page" >"$scratch/man.txt" 2>"$scratch/man.err" ||
     { cat "$scratch/man.err" >&2; fail "man -l cannot show mvxisp(1)"; }
-  grep -q "mvxisp $("$build/bin/mvxisp" --version | cut -d' ' -f2)" "$scratch/man.txt" ||
+  grep -q "mvxisp $("$program" --version | cut -d' ' -f2)" "$scratch/man.txt" ||
     fail "mvxisp(1) does not carry the program's version"
-  local program=$build/bin/mvxisp
   for command in $("$program" --help | sed -n '/^Commands:/,/^$/p' | awk 'NF > 1 {print $1}'); do
     grep -qE "^   $command\$" "$scratch/man.txt" || fail "mvxisp(1) has no section for $command"
     for option in $("$program" "$command" --help | grep -oE -- '--[a-z0-9-]+' | sort -u); do
@@ -124,8 +126,8 @@ check_man() {
 }
 
 case $what in
-  install) check_install "$3" ;;
-  completion) check_completion ;;
-  man) check_man ;;
+  install) check_install "$2" "$3" ;;
+  completion) check_completion "$2" ;;
+  man) check_man "$2" "$3" ;;
   *) fail "unknown check '$what'" ;;
 esac

@@ -30,7 +30,8 @@ check_install() {
   for file in bin/mvxisp bin/MVX_ISP_Tool "$libdir/libMVXISP.so" lib/mvxisp/MVXIICDLL.so \
               lib/udev/rules.d/60-mvxisp.rules share/applications/MVX_ISP_Tool.desktop \
               share/icons/hicolor/scalable/apps/mvxisp.svg share/man/man1/mvxisp.1.gz \
-              share/bash-completion/completions/mvxisp share/doc/mvxisp/copyright; do
+              share/man/man1/MVX_ISP_Tool.1.gz share/bash-completion/completions/mvxisp \
+              share/doc/mvxisp/copyright share/doc/mvxisp/changelog.gz; do
     [[ -e $prefix/$file ]] || fail "the installation lacks $file"
   done
   [[ $(objdump -p "$prefix/$libdir/libMVXISP.so") =~ SONAME\ +libMVXISP\.so\.[0-9]+$'\n' ]] ||

@@ -172,7 +172,8 @@ std::string bashCompletion()
         std::vector<std::string_view> names;
         for (const OptionSpec& spec : optionsOf(command)) {
             names.push_back(spec.name);
-            if (std::none_of(every.begin(), every.end(), [&](const OptionSpec& known) { return known.name == spec.name; }))
+            const auto sameName = [&](const OptionSpec& known) { return known.name == spec.name; };
+            if (std::none_of(every.begin(), every.end(), sameName))
                 every.push_back(spec);
         }
         out += "        " + std::string(command.name) + ") options=\"" + words(names, "--") + "\"";

@@ -16,7 +16,8 @@ constexpr OptionSpec kMcu{"mcu", 0, "TYPE",
 constexpr OptionSpec kInterface{"interface", 0, "KIND",
                                 "the bus adapter: iic (Norvane IIC: parallel cable, or the IIC library;\n"
                                 "default), usb (Norvane USB: USB bridge board, or the USB library),\n"
-                                "ftdi (FTDI chip in MPSSE mode), cvt (CVT IIC parallel cable)", false, kInterfaceNames};
+                                "ftdi (FTDI chip in MPSSE mode), cvt (CVT IIC parallel cable)",
+                                false, kInterfaceNames};
 constexpr OptionSpec kLibraryMode{"library-mode", 0, "MODE",
                                   "0: the built-in transports (USB bridge, parallel cable); 1: the\n"
                                   "library transports (MVXUSBDLL, FTDI, MVXIICDLL); auto (default): as\n"
@@ -49,11 +50,13 @@ constexpr OptionSpec kSectorEraseBank{"sector-erase-bank", 0, "N",
 constexpr OptionSpec kErase{"erase", 0, "TYPE",
                             "mass (default) or page.  MCU: erase the whole flash, or only the\n"
                             "pages programmed.  Serial flash, erase command: the whole chip, or\n"
-                            "the banks of --banks (a program run erases each bank it writes)", false, kEraseNames};
+                            "the banks of --banks (a program run erases each bank it writes)",
+                            false, kEraseNames};
 constexpr OptionSpec kEraseSize{"erase-size", 0, "KB",
                                 "MCU with --erase page: the KB (1..32) of the last bank to erase and\n"
                                 "program (default: as far as its file reaches)"};
-constexpr OptionSpec kVerify{"verify", 0, "TYPE", "5310: verify each bank by crc (default) or checksum", false, kVerifyNames};
+constexpr OptionSpec kVerify{"verify", 0, "TYPE", "5310: verify each bank by crc (default) or checksum",
+                             false, kVerifyNames};
 constexpr OptionSpec kMassEraseFirst{"mass-erase-first", 0, "", "serial flash: erase the whole chip before programming"};
 constexpr OptionSpec kEraseBanks{"erase-banks", 0, "LIST",
                                  "serial flash: erase these 64 KB banks (0..7, such as 0,2-3) before\n"
@@ -76,7 +79,8 @@ constexpr OptionSpec kImage{"image", 0, "FILE", "one whole binary image, cut int
 constexpr OptionSpec kRepeat{"repeat", 0, "N",
                              "repeat test: run N times and count passes and failures (the serial\n"
                              "flash is then not retried after a failed CRC)"};
-constexpr OptionSpec kKeyKind{"key-kind", 0, "KIND", "bin or text (default: text for a *.txt name, else bin)", false, kKeyKindNames};
+constexpr OptionSpec kKeyKind{"key-kind", 0, "KIND", "bin or text (default: text for a *.txt name, else bin)",
+                              false, kKeyKindNames};
 constexpr OptionSpec kVerifyKey{"verify-key", 0, "HOW",
                                 "crc (default): compare the key's CRC; read-back: read the key back and\n"
                                 "compare it byte by byte", false, kKeyVerifyNames};

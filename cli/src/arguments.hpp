@@ -23,6 +23,7 @@ struct OptionSpec {
     std::string_view valueName;   // "KB", "FILE"; empty for a flag
     std::string_view help;        // for --help; lines separated by '\n'
     bool repeatable = false;
+    std::span<const std::string_view> choices = {};   // the values it takes, when they are names
 };
 
 struct ParsedArguments {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "job.hpp"
+
 namespace mvx::cli {
 namespace {
 
@@ -10,16 +12,17 @@ namespace {
 constexpr OptionSpec kMcu{"mcu", 0, "TYPE",
                           "what is programmed: sf (the scaler's serial flash, default), 5310 or\n"
                           "5312 (the MCU's own flash), or sf-1to4, 5310-1to4, 5312-1to4 for a\n"
-                          "1To4 writer board that programs four targets"};
+                          "1To4 writer board that programs four targets", false, kMcuNames};
 constexpr OptionSpec kInterface{"interface", 0, "KIND",
                                 "the bus adapter: iic (Norvane IIC: parallel cable, or the IIC library;\n"
                                 "default), usb (Norvane USB: USB bridge board, or the USB library),\n"
-                                "ftdi (FTDI chip in MPSSE mode), cvt (CVT IIC parallel cable)"};
+                                "ftdi (FTDI chip in MPSSE mode), cvt (CVT IIC parallel cable)",
+                                false, kInterfaceNames};
 constexpr OptionSpec kLibraryMode{"library-mode", 0, "MODE",
                                   "0: the built-in transports (USB bridge, parallel cable); 1: the\n"
                                   "library transports (MVXUSBDLL, FTDI, MVXIICDLL); auto (default): as\n"
                                   "the tool decides (ftdi 1, cvt 0, else 1 when the installed maker\n"
-                                  "tools are version 100 or newer)"};
+                                  "tools are version 100 or newer)", false, kLibraryModeNames};
 constexpr OptionSpec kBus{"bus", 0, "BUS",
                           "program over a Linux I2C bus: N, i2c-N or /dev/i2c-N (see 'mvxisp\n"
                           "buses'); the IIC library over i2c-dev, so it implies --interface iic\n"
@@ -29,7 +32,7 @@ constexpr OptionSpec kSlaveAddress{"slave-address", 0, "ADDR",
                                    "default; the second port is ADDR + 2); the 5310 always uses 0x94"};
 constexpr OptionSpec kBrand{"brand", 0, "NAME",
                             "the flash brand: pmc, winbond, mxic, eon, sst or amic; without it the\n"
-                            "flash is identified by its ID"};
+                            "flash is identified by its ID", false, kBrandNames};
 constexpr OptionSpec kAutoDetect{"auto-detect", 0, "", "identify the flash by its ID even when --brand is given"};
 constexpr OptionSpec kWpPin{"wp-pin", 0, "SERIES:PIN:LEVEL",
                             "drive the flash's write-protect pin: series q, vq, txq or txm, the\n"
@@ -47,11 +50,13 @@ constexpr OptionSpec kSectorEraseBank{"sector-erase-bank", 0, "N",
 constexpr OptionSpec kErase{"erase", 0, "TYPE",
                             "mass (default) or page.  MCU: erase the whole flash, or only the\n"
                             "pages programmed.  Serial flash, erase command: the whole chip, or\n"
-                            "the banks of --banks (a program run erases each bank it writes)"};
+                            "the banks of --banks (a program run erases each bank it writes)",
+                            false, kEraseNames};
 constexpr OptionSpec kEraseSize{"erase-size", 0, "KB",
                                 "MCU with --erase page: the KB (1..32) of the last bank to erase and\n"
                                 "program (default: as far as its file reaches)"};
-constexpr OptionSpec kVerify{"verify", 0, "TYPE", "5310: verify each bank by crc (default) or checksum"};
+constexpr OptionSpec kVerify{"verify", 0, "TYPE", "5310: verify each bank by crc (default) or checksum",
+                             false, kVerifyNames};
 constexpr OptionSpec kMassEraseFirst{"mass-erase-first", 0, "", "serial flash: erase the whole chip before programming"};
 constexpr OptionSpec kEraseBanks{"erase-banks", 0, "LIST",
                                  "serial flash: erase these 64 KB banks (0..7, such as 0,2-3) before\n"
@@ -74,10 +79,11 @@ constexpr OptionSpec kImage{"image", 0, "FILE", "one whole binary image, cut int
 constexpr OptionSpec kRepeat{"repeat", 0, "N",
                              "repeat test: run N times and count passes and failures (the serial\n"
                              "flash is then not retried after a failed CRC)"};
-constexpr OptionSpec kKeyKind{"key-kind", 0, "KIND", "bin or text (default: text for a *.txt name, else bin)"};
+constexpr OptionSpec kKeyKind{"key-kind", 0, "KIND", "bin or text (default: text for a *.txt name, else bin)",
+                              false, kKeyKindNames};
 constexpr OptionSpec kVerifyKey{"verify-key", 0, "HOW",
                                 "crc (default): compare the key's CRC; read-back: read the key back and\n"
-                                "compare it byte by byte"};
+                                "compare it byte by byte", false, kKeyVerifyNames};
 constexpr OptionSpec kSaveKey{"save-key", 0, "FOLDER",
                               "save the key read back as Read_HDCP_KEY_File.bin in FOLDER (implies\n"
                               "--verify-key read-back)"};
@@ -248,6 +254,31 @@ constexpr CommandInfo kCommands[] = {
      kBusGroups},
 };
 
+constexpr std::string_view kProgramSummary = "in-system programming of monitor scalers through the MVXISP engine";
+
+constexpr std::string_view kEngineSearch =
+    "The engine library is loaded at run time: --engine PATH, else $MVX_ENGINE, else\n"
+    "libMVXISP.so in ../lib beside mvxisp.\n";
+
+constexpr std::string_view kInterruptNote =
+    "An interrupt (Ctrl-C) during a run takes effect when the run has ended: a\n"
+    "half-written flash can leave a monitor unable to start.\n";
+
+// The help of each variable, broken into the lines --help shows.
+constexpr std::size_t kEnvironmentColumn = 22;
+constexpr EnvironmentVariable kEnvironment[] = {
+    {"MVX_ENGINE", "the engine library"},
+    {"MVX_VIRTUAL_BOARD", "a folder: run against the virtual board instead of hardware"},
+    {"MVX_I2CDEV_VIRTUAL_BOARD", "a folder: only the IIC library (--bus) talks to the\n"
+                                 "virtual board, to test the library itself"},
+    {"MVX_SYSTEM_DIR", "the adapter libraries (default: ../lib/mvxisp beside mvxisp\n"
+                       "when it exists, else <prefix>/lib/mvxisp)"},
+    {"MVX_I2C_BUS", "the i2c-dev bus of the IIC library (set by --bus)"},
+    {"MVX_REGISTRY", "the registry store (the installed maker tools' versions)"},
+    {"MVX_PROGRAM_FILES", "where the tool's work folder is (run: station settings)"},
+    {"MVX_DEBUG=1", "the adapters' diagnostic lines on stderr"},
+};
+
 constexpr std::string_view kExitStatus =
     "Exit status:\n"
     "  0       passed\n"
@@ -326,7 +357,7 @@ std::vector<OptionSpec> optionsOf(const CommandInfo& command)
 std::string programHelp()
 {
     std::string out =
-        "mvxisp - in-system programming of monitor scalers through the MVXISP engine\n"
+        "mvxisp - " + std::string(kProgramSummary) + "\n"
         "\n"
         "Usage: mvxisp COMMAND [OPTIONS] [ARGUMENTS]\n"
         "       mvxisp COMMAND --help\n"
@@ -338,26 +369,26 @@ std::string programHelp()
         out += left + std::string(command.summary) + "\n";
     }
     out +=
+        "\n" +
+        std::string(kEngineSearch) +
         "\n"
-        "The engine library is loaded at run time: --engine PATH, else $MVX_ENGINE, else\n"
-        "libMVXISP.so in ../lib beside mvxisp.\n"
-        "\n"
-        "Environment:\n"
-        "  MVX_ENGINE          the engine library\n"
-        "  MVX_VIRTUAL_BOARD   a folder: run against the virtual board instead of hardware\n"
-        "  MVX_I2CDEV_VIRTUAL_BOARD\n"
-        "                      a folder: only the IIC library (--bus) talks to the\n"
-        "                      virtual board, to test the library itself\n"
-        "  MVX_SYSTEM_DIR      the adapter libraries (default: ../lib/mvxisp beside mvxisp\n"
-        "                      when it exists, else <prefix>/lib/mvxisp)\n"
-        "  MVX_I2C_BUS         the i2c-dev bus of the IIC library (set by --bus)\n"
-        "  MVX_REGISTRY        the registry store (the installed maker tools' versions)\n"
-        "  MVX_PROGRAM_FILES   where the tool's work folder is (run: station settings)\n"
-        "  MVX_DEBUG=1         the adapters' diagnostic lines on stderr\n"
-        "\n"
-        "An interrupt (Ctrl-C) during a run takes effect when the run has ended: a\n"
-        "half-written flash can leave a monitor unable to start.\n"
-        "\n";
+        "Environment:\n";
+    for (const EnvironmentVariable& variable : kEnvironment) {
+        std::string left = "  " + std::string(variable.name);
+        std::string_view help = variable.help;
+        while (!help.empty()) {
+            if (left.size() + 2 > kEnvironmentColumn) {
+                out += left + "\n";
+                left.clear();
+            }
+            left.resize(kEnvironmentColumn, ' ');
+            const auto newline = help.find('\n');
+            out += left + std::string(help.substr(0, newline)) + "\n";
+            help.remove_prefix(newline == std::string_view::npos ? help.size() : newline + 1);
+            left.clear();
+        }
+    }
+    out += "\n" + std::string(kInterruptNote) + "\n";
     out += exitStatusHelp();
     return out;
 }
@@ -392,6 +423,26 @@ std::string commandHelp(const CommandInfo& command)
 std::string_view exitStatusHelp()
 {
     return kExitStatus;
+}
+
+std::string_view programSummary()
+{
+    return kProgramSummary;
+}
+
+std::string_view engineSearchHelp()
+{
+    return kEngineSearch;
+}
+
+std::string_view interruptHelp()
+{
+    return kInterruptNote;
+}
+
+std::span<const EnvironmentVariable> environmentVariables()
+{
+    return kEnvironment;
 }
 
 }  // namespace mvx::cli

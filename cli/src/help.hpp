@@ -38,4 +38,14 @@ std::string commandHelp(const CommandInfo& command);
 // The exit statuses, for the help texts.
 std::string_view exitStatusHelp();
 
+// The parts of "mvxisp --help" that the manual page shows too.
+struct EnvironmentVariable {
+    std::string_view name;
+    std::string_view help;   // lines separated by '\n'
+};
+std::string_view programSummary();      // one line, what the program is
+std::string_view engineSearchHelp();    // where the engine library is loaded from
+std::string_view interruptHelp();       // what Ctrl-C does during a run
+std::span<const EnvironmentVariable> environmentVariables();
+
 }  // namespace mvx::cli

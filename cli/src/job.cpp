@@ -24,12 +24,6 @@ constexpr int kMcuLastBankKb = 32;
 // A whole image fills serial-flash banks 0..7 at most.
 constexpr int kSerialFlashImageBanks = 8;
 
-constexpr std::string_view kEraseNames[] = {"mass", "page"};
-constexpr std::string_view kVerifyNames[] = {"crc", "checksum"};
-constexpr std::string_view kLibraryModeNames[] = {"0", "1", "auto"};
-constexpr std::string_view kKeyKindNames[] = {"bin", "text"};
-constexpr std::string_view kKeyVerifyNames[] = {"crc", "read-back"};
-constexpr std::string_view kSeriesNames[] = {"q", "vq", "txq", "txm"};
 constexpr std::string_view kLevelNames[] = {"low", "high"};
 
 std::string mcuName(int operation)

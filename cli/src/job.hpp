@@ -34,6 +34,12 @@ std::string statusMeaning(int status);
 inline constexpr std::string_view kMcuNames[] = {"5310", "5312", "sf", "5310-1to4", "5312-1to4", "sf-1to4"};
 inline constexpr std::string_view kInterfaceNames[] = {"usb", "ftdi", "iic", "cvt"};
 inline constexpr std::string_view kBrandNames[] = {"pmc", "winbond", "mxic", "eon", "sst", "amic"};
+inline constexpr std::string_view kEraseNames[] = {"mass", "page"};
+inline constexpr std::string_view kVerifyNames[] = {"crc", "checksum"};
+inline constexpr std::string_view kLibraryModeNames[] = {"0", "1", "auto"};
+inline constexpr std::string_view kKeyKindNames[] = {"bin", "text"};
+inline constexpr std::string_view kKeyVerifyNames[] = {"crc", "read-back"};
+inline constexpr std::string_view kSeriesNames[] = {"q", "vq", "txq", "txm"};
 
 // The operation for an --mcu value ("serial-flash" is "sf"); nullopt with
 // *error otherwise.

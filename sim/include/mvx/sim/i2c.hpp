@@ -6,8 +6,8 @@
 //
 // Every byte costs 9 clocks and every START and STOP one clock at the bus
 // speed; that time advances the virtual clock.  A START after a STOP first
-// waits out the bus free time of the bus's mode (tBUF of the I2C bus
-// specification: 4.7 us in standard mode up to 100 kHz, 1.3 us in fast mode
+// waits out the bus free time of the bus's mode (tBUF of the I2C bus's
+// standard timing: 4.7 us in standard mode up to 100 kHz, 1.3 us in fast mode
 // up to 400 kHz, 0.5 us in fast-mode plus above).
 //
 // A master that bit-bangs the lines (the parallel-port cable, the FTDI

@@ -131,6 +131,7 @@ TEST(OneToFour, TheDialogProposesTheUnifiedSetAndOkKeepsTheChoice)
         page.model.select(OptionField::McuType, c.mcu);
         // From here the settings file holds only the LD defaults the 1TO4 switch reads.
         std::filesystem::remove(page.ini());
+        std::filesystem::remove(page.folder.file("registry.ini"));   // the refresh mirrors the title there
         for (const auto& [where, v] : c.before)
             if (where.find("_ASS") != std::string::npos) {
                 ASSERT_FALSE(platform::writeProfileString(page.ini(), "Setting", where.substr(8), value(v)));
@@ -184,9 +185,11 @@ TEST(OneToFour, TheDialogProposesTheUnifiedSetAndOkKeepsTheChoice)
                 EXPECT_EQ(readWholeFile(copy), readWholeFile(s.ldPaths[family][static_cast<std::size_t>(k - 1)]));
             }
         }
-        if (!c.chosen && !c.savedLd) {
+        const bool cancelled = !c.chosen && !c.savedLd;
+        if (cancelled) {
             EXPECT_EQ(mvx::test::exists(page.ini()) ? readWholeFile(page.ini()) : "", iniBefore) << "nothing written";
         }
+        EXPECT_EQ(mvx::test::exists(page.folder.file("registry.ini")), !cancelled) << "the page refreshed";
         EXPECT_FALSE(update.record.error) << *update.record.error;
         EXPECT_TRUE(page.ui.messages.empty());
     }

@@ -76,6 +76,12 @@ std::string inFolder(const std::string& folder, std::string_view member)
     return (fs::path(folder) / member).string();
 }
 
+// The stored copy of LD file i (0..3) of a family: "5310file1" ...
+std::string ldMember(std::size_t family, int i)
+{
+    return std::string(tool::kLdFamilies[family]) + "file" + std::to_string(i + 1);
+}
+
 // The largest file a row of this format can hold.
 std::uint64_t limitOf(int format)
 {
@@ -347,15 +353,31 @@ std::vector<std::string> FileRows::writeStoredLdFiles(const std::string& folder,
     const int family = options.mcuType % 3;   // 0 the 5310 types, 1 the 5312 types, 2 the serial flash
     if (family == MVX_OP_SERIAL_FLASH)
         return errors;
-    const std::string prefix = std::string(tool::kLdFamilies[static_cast<std::size_t>(family)]) + "file";
     for (int i = 0; i < tool::kLdFilesPerFamily; ++i) {
         const std::string& name = savedNames[static_cast<std::size_t>(family)][static_cast<std::size_t>(i)];
         if (name.empty())
             continue;
-        const std::string member = prefix + std::to_string(i + 1);
+        const std::string member = ldMember(static_cast<std::size_t>(family), i);
         if (auto error = copyFile(inFolder(options.workFolder, member), inFolder(folder, fileNameOf(name)),
                                   kMaxHexFileBytes))
             errors.push_back(*error);
+    }
+    return errors;
+}
+
+std::vector<std::string> FileRows::storeLdCopies(const std::string& workFolder, std::size_t family,
+                                                 const std::array<std::string, tool::kLdFilesPerFamily>& paths,
+                                                 std::array<std::string, tool::kLdFilesPerFamily>& savedNames)
+{
+    std::vector<std::string> errors;
+    for (int i = 0; i < tool::kLdFilesPerFamily; ++i) {
+        const std::string& path = paths[at(i)];
+        if (path.empty())
+            continue;
+        if (auto error = copyFile(path, inFolder(workFolder, ldMember(family, i)), kMaxHexFileBytes))
+            errors.push_back(*error);
+        else
+            savedNames[at(i)] = fileNameOf(path);
     }
     return errors;
 }

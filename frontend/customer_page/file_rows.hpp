@@ -146,6 +146,14 @@ public:
     static std::vector<std::string> writeStoredLdFiles(const std::string& folder, const RowOptions& options,
                                                        const tool::LdTable& savedNames);
 
+    // Keeps a copy of a family's LD files (0 5310, 1 5312, 2 serial flash) in
+    // the work folder as "<family>file1".."4" and records each file's name as
+    // its saved LD name.  An empty path is skipped; a copy that fails keeps
+    // the old copy and its name.  One message per failed copy.
+    static std::vector<std::string> storeLdCopies(const std::string& workFolder, std::size_t family,
+                                                  const std::array<std::string, tool::kLdFilesPerFamily>& paths,
+                                                  std::array<std::string, tool::kLdFilesPerFamily>& savedNames);
+
     // Whether row r's file is there for a run: named, read by the engine and
     // still on disk (a file that vanished since counts as missing and loses
     // its loaded flag).

@@ -74,8 +74,13 @@ void CustomerPageModel::note(std::string line)
 
 void CustomerPageModel::recomputeRunFiles()
 {
+    // An LD file counts when its flag is set and it is still there.
     const auto ld = ldPathsOf(options_.options(), options_.settings(), rowOptions().workFolder);
-    runFiles_ = checkRunFiles(rows_, rowOptions(), ldLoadedOf(ld));
+    std::array<bool, kLdFiles> loaded = ldLoadedOf(ld);
+    const auto& flags = ldLoaded_[static_cast<std::size_t>(mcuFamily(options_.options().mcuType))];
+    for (std::size_t i = 0; i < loaded.size(); ++i)
+        loaded[i] = loaded[i] && flags[i];
+    runFiles_ = checkRunFiles(rows_, rowOptions(), loaded);
 }
 
 PageLayout CustomerPageModel::layout() const
@@ -93,6 +98,13 @@ PageUpdate CustomerPageModel::load()
     hdcpKeyFile_ = settings.advanced.autoload_hdcp_key_file_method == 1
                        ? (std::filesystem::path(rowOptions().workFolder) / std::string(kHdcpKeyCopyName)).string()
                        : std::string(tool::textOf(settings.advanced.autoload_hdcp_key_file_pathname));
+    // The LD files kept with the settings count as loaded while they are there.
+    for (int family = 0; family < static_cast<int>(ldLoaded_.size()); ++family) {
+        PageOptions fourBoards;
+        fourBoards.mcuType = family + kR5310x4;
+        ldLoaded_[static_cast<std::size_t>(family)] = ldLoadedOf(ldPathsOf(fourBoards, settings, rowOptions().workFolder));
+    }
+    ldFilesChanged_ = false;
     rows_.storedHexNames() = settings.saved.hex;
     rows_.storedBinName() = settings.saved.bin;
     rows_.reloadFileRows(options_.files().settingsPath, rowOptions());
@@ -130,13 +142,19 @@ void CustomerPageModel::autoLoadFirmware(PageUpdate& update)
         note("The settings could not be saved: " + error->message);
 }
 
-PageUpdate CustomerPageModel::apply(ChangeRecord record)
+PageUpdate CustomerPageModel::apply(ChangeRecord record, LdFilesDialog* ldDialog)
 {
     PageUpdate update;
     const std::vector<FollowUpStep> steps = record.followUps;
     update.record = std::move(record);
-    for (const FollowUpStep& step : steps)
+    for (const FollowUpStep& step : steps) {
+        if (step.what == FollowUp::ChooseLdFiles && ldDialog != nullptr) {
+            // The choice ends the action itself: the refresh only after OK.
+            chooseLdFiles(*ldDialog, update);
+            break;
+        }
         followUp(step, update);
+    }
     recomputeRunFiles();
     return update;
 }
@@ -181,7 +199,7 @@ void CustomerPageModel::followUp(const FollowUpStep& step, PageUpdate& update)
             note(error);
         break;
     case FollowUp::ChooseLdFiles:
-        // The LD files are chosen in their own dialog, which comes with the settings dialogs.
+        // Only the 1TO4 radio brings the dialog (oneToFour); elsewhere the choice waits for it.
         break;
     case FollowUp::HideRunResult:
         display_.picture = ResultPicture::None;
@@ -408,6 +426,71 @@ RunEnd CustomerPageModel::runFinished()
     options_.setIspRunning(false);
     apply(options_.refresh());
     return {std::exchange(closeAfterRun_, false)};
+}
+
+PageUpdate CustomerPageModel::oneToFour(LdFilesDialog& dialog)
+{
+    return apply(options_.select(OptionField::OneToFour, kFourBoards), &dialog);
+}
+
+PageUpdate CustomerPageModel::oneToOne()
+{
+    return apply(options_.select(OptionField::OneToFour, kOneBoard));
+}
+
+void CustomerPageModel::chooseLdFiles(LdFilesDialog& dialog, PageUpdate& update)
+{
+    tool::CustomerSettings& settings = options_.settings();
+    const std::string& ini = options_.files().settingsPath;
+    ldDefaults_ = readLdDefaults(ini);
+    for (tool::LdTable* set : {&ldDefaults_, &settings.saved.ld, &settings.ldPaths})
+        unifyLdSlots(*set);
+    const int type = options_.options().mcuType;
+    if (type < kR5310 || type > kSerialFlash)
+        return;
+    const auto family = static_cast<std::size_t>(type);
+    const bool savedLd = settings.advanced.saved_ld != 0;
+    const std::optional<LdSlots> chosen =
+        dialog.choose(type + kR5310x4, !savedLd, savedLd ? settings.saved.ld[family] : ldDefaults_[family]);
+    if (!chosen && !savedLd)
+        return;
+    std::vector<std::string> problems;
+    if (chosen) {
+        if (!savedLd)
+            ldDefaults_[family] = *chosen;
+        if (auto error = writeLdDefaults(ini, family, ldDefaults_[family]))
+            problems.push_back("The LD defaults could not be saved: " + error->message);
+        LdSlots& current = settings.ldPaths[family];
+        bool changed = false;
+        for (std::size_t k = 0; k < current.size(); ++k) {
+            if (!savedLd) {
+                changed = changed || current[k] != (*chosen)[k];
+                current[k] = (*chosen)[k];
+            }
+            if (!current[k].empty())
+                ldLoaded_[family][k] = true;
+        }
+        if (savedLd || changed) {
+            for (std::string& error :
+                 FileRows::storeLdCopies(rowOptions().workFolder, family, current, settings.saved.ld[family]))
+                problems.push_back(std::move(error));
+            storeFileNames();
+            ldFilesChanged_ = ldFilesChanged_ || changed;
+        }
+    }
+    PageUpdate refreshed = apply(options_.refresh());
+    merge(update.record, refreshed.record);
+    update.rowsChanged = update.rowsChanged || refreshed.rowsChanged;
+    if (auto error = tool::saveCustomerSettings(ini, settings))
+        problems.push_back("The settings could not be saved: " + error->message);
+    else
+        update.record.stored = true;
+    for (const std::string& problem : problems)
+        note(problem);
+    if (!problems.empty()) {
+        update.record.error = problems.front();
+        ui_.showMessage(problems.front(), tool::kToolCaption);
+    }
 }
 
 PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)

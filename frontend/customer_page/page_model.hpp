@@ -20,6 +20,7 @@
 #include "customer_page/file_info.hpp"
 #include "customer_page/file_rows.hpp"
 #include "customer_page/file_table.hpp"
+#include "customer_page/ld_choice.hpp"
 #include "customer_page/option_model.hpp"
 #include "customer_page/run_display.hpp"
 #include "customer_page/run_start.hpp"
@@ -65,6 +66,15 @@ class AdvancedSettingDialog {
 public:
     virtual ~AdvancedSettingDialog() = default;
     virtual std::optional<tool::AdvancedSettings> edit(const tool::AdvancedSettings& current) = 0;
+};
+
+// The Load LD Files dialog as the 1TO4 switch runs it: mode 3..5, editable
+// or read-only, the four paths it shows; the four paths after OK, nullopt
+// after Cancel.
+class LdFilesDialog {
+public:
+    virtual ~LdFilesDialog() = default;
+    virtual std::optional<LdSlots> choose(int mode, bool editable, const LdSlots& paths) = 0;
 };
 
 class CustomerPageModel {
@@ -131,6 +141,21 @@ public:
     // The page is idle again (the refresh after a run); what it does next.
     RunEnd runFinished();
 
+    // The 1TO4 radio: the three LD sets unified across the MCU types, then
+    // the LD files of the page's MCU type chosen in the dialog (read-only
+    // with the saved names when saved_ld is set).  OK keeps the choice, its
+    // copies in the work folder and the settings; Cancel of the editable
+    // dialog does nothing more.
+    PageUpdate oneToFour(LdFilesDialog& dialog);
+    // The 1TO1 radio.
+    PageUpdate oneToOne();
+    // The LD defaults as the last 1TO4 choice left them.
+    const tool::LdTable& ldDefaults() const { return ldDefaults_; }
+    // The LD loaded flags by family (0 5310, 1 5312, 2 serial flash) and slot.
+    const LdFlags& ldLoaded() const { return ldLoaded_; }
+    // Set when a 1TO4 choice changed the LD files (their copies are new).
+    bool ldFilesChanged() const { return ldFilesChanged_; }
+
     // Advanced Setting: the dialog, then the HDCP checks (the dialog opens
     // again until the key file and the read-back folder are there).
     PageUpdate advancedSetting(AdvancedSettingDialog& dialog);
@@ -138,7 +163,9 @@ public:
     PageUpdate settingsDialog();
 
 private:
-    PageUpdate apply(ChangeRecord record);
+    // ldDialog: the dialog a ChooseLdFiles step runs; without one the step is skipped.
+    PageUpdate apply(ChangeRecord record, LdFilesDialog* ldDialog = nullptr);
+    void chooseLdFiles(LdFilesDialog& dialog, PageUpdate& update);
     void followUp(const FollowUpStep& step, PageUpdate& update);
     void absorb(const RowsReport& report, PageUpdate& update);
     void autoLoadFirmware(PageUpdate& update);
@@ -158,6 +185,9 @@ private:
     std::string hdcpKeyFile_;
     std::optional<run::WorkerEnd> ended_;
     bool closeAfterRun_ = false;
+    tool::LdTable ldDefaults_;
+    LdFlags ldLoaded_{};
+    bool ldFilesChanged_ = false;
 };
 
 }  // namespace mvx::customer_page

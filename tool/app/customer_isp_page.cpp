@@ -29,6 +29,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "app/load_ld_files_dialog.hpp"
 #include "app/named_widgets.hpp"
 #include "app/result_badge.hpp"
 #include "app/run_bridge.hpp"
@@ -136,6 +137,20 @@ constexpr std::chrono::milliseconds kAfterRun{10};
 class NoAdvancedSettingDialog final : public cp::AdvancedSettingDialog {
 public:
     std::optional<AdvancedSettings> edit(const AdvancedSettings&) override { return std::nullopt; }
+};
+
+// The 1TO4 switch's LD files chosen in the real dialog, over the page.
+class PageLdFilesDialog final : public cp::LdFilesDialog {
+public:
+    PageLdFilesDialog(QWidget* page, ShellUi& ui) : page_(page), ui_(ui) {}
+    std::optional<cp::LdSlots> choose(int mode, bool editable, const cp::LdSlots& paths) override
+    {
+        return runLoadLdFilesDialog(page_, ui_, mode, editable, paths);
+    }
+
+private:
+    QWidget* page_;
+    ShellUi& ui_;
 };
 
 }  // namespace
@@ -253,6 +268,13 @@ void CustomerIspPage::build()
             layout->addWidget(r);
             const cp::OptionField field = def.field;
             const int value = radio.value;
+            if (field == cp::OptionField::OneToFour) {
+                connect(r, &QRadioButton::clicked, this, [this, value] {
+                    PageLdFilesDialog dialog(this, ui_);
+                    handle(value == cp::kFourBoards ? model_.oneToFour(dialog) : model_.oneToOne());
+                });
+                continue;
+            }
             connect(r, &QRadioButton::clicked, this, [this, field, value] { handle(model_.select(field, value)); });
         }
         return box;

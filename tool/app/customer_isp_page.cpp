@@ -135,7 +135,10 @@ constexpr std::chrono::milliseconds kAfterRun{10};
 // The Advanced Setting dialog until the settings dialogs are built.
 class NoAdvancedSettingDialog final : public cp::AdvancedSettingDialog {
 public:
-    std::optional<AdvancedSettings> edit(const AdvancedSettings&) override { return std::nullopt; }
+    AdvancedSettings edit(const cp::AdvancedSettingRequest& request, settings_dialogs::SettingsReceiver&) override
+    {
+        return request.record;
+    }
 };
 
 }  // namespace

@@ -21,8 +21,6 @@ public:
     EditTitleModel(std::string_view title, tool::ShellUi& ui, SettingsReceiver& page);
 
     const std::string& title() const { return title_; }
-    // Where the caret goes when the edit gets the focus: after the last character.
-    std::size_t caret() const { return title_.size(); }
 
     // The edit's text changed: a text over the limit is refused with the
     // standard prompt and nothing is sent.

@@ -2,11 +2,6 @@
 
 namespace mvx::settings_dialogs {
 
-std::string tooLongPrompt(std::size_t limit)
-{
-    return "Please enter no more than " + std::to_string(limit) + " characters.";
-}
-
 EditTitleModel::EditTitleModel(std::string_view title, tool::ShellUi& ui, SettingsReceiver& page)
     : title_(title), ui_(ui), page_(page)
 {

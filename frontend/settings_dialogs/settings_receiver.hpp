@@ -3,6 +3,7 @@
 // the payload (owned by the dialog) need only live for the call.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ inline std::vector<std::string> sendTo(SettingsReceiver& page, const tool::Setti
 }
 
 // The standard prompt for text longer than its edit takes.
-std::string tooLongPrompt(std::size_t limit);
+inline std::string tooLongPrompt(std::size_t limit)
+{
+    return "Please enter no more than " + std::to_string(limit) + " characters.";
+}
 
 }  // namespace mvx::settings_dialogs

@@ -349,11 +349,11 @@ ChangeRecord OptionModel::settingsNotify(std::uintptr_t wParam, std::intptr_t lP
     return record;
 }
 
-ChangeRecord OptionModel::takeAdvanced(const tool::AdvancedSettings& returned)
+ChangeRecord OptionModel::takeAdvanced(const tool::AdvancedSettings& opened, const tool::AdvancedSettings& returned)
 {
     const PageOptions before = options_;
     ChangeRecord record;
-    const bool changed = !tool::sameBlock(returned, settings_.advanced);
+    const bool changed = !tool::sameBlock(returned, opened);
     settings_.advanced = returned;
     if (changed) {
         if (settings_.advanced.show_mcu != 0)

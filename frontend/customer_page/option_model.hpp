@@ -170,11 +170,12 @@ public:
     // OK, Cancel or the close box; refused while a run is in progress.
     CloseOutcome close();
 
-    // The record the Advanced Setting dialog gives back when it closes: a
-    // changed record marks the settings changed (and drops the package's
-    // firmware when the MCU type is shown); the row names, the refresh and
-    // the title follow.
-    ChangeRecord takeAdvanced(const tool::AdvancedSettings& returned);
+    // The record the Advanced Setting dialog gives back when it closes: one
+    // that differs from the record the dialog opened with (`before`; its
+    // notifications may have brought the page's copy up to date already)
+    // marks the settings changed and drops the package's firmware when the
+    // MCU type is shown; the row names, the refresh and the title follow.
+    ChangeRecord takeAdvanced(const tool::AdvancedSettings& before, const tool::AdvancedSettings& returned);
 
     // WM_SETTINGS_NOTIFY from a settings dialog.
     ChangeRecord settingsNotify(std::uintptr_t wParam, std::intptr_t lParam);

@@ -191,12 +191,16 @@ void CustomerPageModel::followUp(const FollowUpStep& step, PageUpdate& update)
         break;
     }
     case FollowUp::ExportStoredFirmware:
-        for (const std::string& error : rows_.writeStoredFiles(step.folder, rows))
+        for (const std::string& error : rows_.writeStoredFiles(step.folder, rows)) {
             note(error);
+            update.exportFailures.push_back(error);
+        }
         break;
     case FollowUp::ExportStoredLdFiles:
-        for (const std::string& error : FileRows::writeStoredLdFiles(step.folder, rows, options_.settings().saved.ld))
+        for (const std::string& error : FileRows::writeStoredLdFiles(step.folder, rows, options_.settings().saved.ld)) {
             note(error);
+            update.exportFailures.push_back(error);
+        }
         break;
     case FollowUp::ChooseLdFiles:
         // Only the 1TO4 radio brings the dialog (oneToFour); elsewhere the choice waits for it.
@@ -493,17 +497,34 @@ void CustomerPageModel::chooseLdFiles(LdFilesDialog& dialog, PageUpdate& update)
     }
 }
 
+AdvancedSettingRequest CustomerPageModel::advancedSettingRequest() const
+{
+    AdvancedSettingRequest request{options_.advanced(), options_.options().mcuType, {}};
+    if (request.mcuMode >= kR5310x4)
+        request.ldPaths = options_.settings().saved.ld[static_cast<std::size_t>(mcuFamily(request.mcuMode))];
+    return request;
+}
+
 PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)
 {
+    // The dialog's notifications reach the page while it is open.
+    class Page final : public settings_dialogs::SettingsReceiver {
+    public:
+        explicit Page(CustomerPageModel& model) : model_(model) {}
+        std::vector<std::string> settingsNotify(std::uintptr_t wParam, std::intptr_t lParam) override
+        {
+            return model_.settingsNotify(wParam, lParam).exportFailures;
+        }
+
+    private:
+        CustomerPageModel& model_;
+    } page(*this);
+
     PageUpdate update;
     for (;;) {
-        const std::optional<tool::AdvancedSettings> returned = dialog.edit(options_.advanced());
-        if (!returned) {
-            update.record.error = std::string(kDialogsNotYet);
-            ui_.showMessage(kDialogsNotYet, tool::kToolCaption);
-            return update;
-        }
-        PageUpdate taken = apply(options_.takeAdvanced(*returned));
+        const AdvancedSettingRequest request = advancedSettingRequest();
+        const tool::AdvancedSettings returned = dialog.edit(request, page);
+        PageUpdate taken = apply(options_.takeAdvanced(request.record, returned));
         merge(update.record, taken.record);
         update.rowsChanged = true;
         const tool::AdvancedSettings& a = options_.advanced();

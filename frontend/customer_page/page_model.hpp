@@ -10,6 +10,7 @@
 // No widgets: tests drive it with a scripted UI and a scripted engine.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +28,7 @@
 #include "job/isp_call.hpp"
 #include "run/isp_worker.hpp"
 #include "run_log/run_log.hpp"
+#include "settings_dialogs/settings_receiver.hpp"
 #include "shell/shell_ui.hpp"
 
 namespace mvx::customer_page {
@@ -39,6 +41,7 @@ struct PageUpdate {
     bool rowsChanged = false;      // the rows' texts may differ
     bool runResultHidden = false;  // the result pictures and IC-code text are to be hidden
     bool unloadEngine = false;     // the page is closing: release the engine
+    std::vector<std::string> exportFailures;   // the copies of an export that failed (also logged)
 };
 
 // What the page knows of its engine when a run starts.
@@ -60,12 +63,21 @@ struct RunEnd {
     bool closeTool = false;   // auto-run: close through the Cancel path
 };
 
-// The Advanced Setting dialog as the page opens it: the record it gives back
-// when it closes; nullopt when there is no dialog to show.
+// What the page opens the Advanced Setting dialog with: its record, its MCU
+// mode (0..5) and, in the 1TO4 modes, the saved LD names of its MCU type.
+struct AdvancedSettingRequest {
+    tool::AdvancedSettings record;
+    int mcuMode = 0;
+    std::array<std::string, 4> ldPaths;
+};
+
+// The Advanced Setting dialog as the page opens it: it sends every change to
+// `page` while it is open and gives back its record however it closes.
 class AdvancedSettingDialog {
 public:
     virtual ~AdvancedSettingDialog() = default;
-    virtual std::optional<tool::AdvancedSettings> edit(const tool::AdvancedSettings& current) = 0;
+    virtual tool::AdvancedSettings edit(const AdvancedSettingRequest& request,
+                                        settings_dialogs::SettingsReceiver& page) = 0;
 };
 
 // The Load LD Files dialog as the 1TO4 switch runs it: mode 3..5, editable
@@ -156,9 +168,11 @@ public:
     // Set when a 1TO4 choice changed the LD files (their copies are new).
     bool ldFilesChanged() const { return ldFilesChanged_; }
 
-    // Advanced Setting: the dialog, then the HDCP checks (the dialog opens
-    // again until the key file and the read-back folder are there).
+    // Advanced Setting: the dialog (its notifications reach settingsNotify
+    // as they come), then the HDCP checks (the dialog opens again until the
+    // key file and the read-back folder are there).
     PageUpdate advancedSetting(AdvancedSettingDialog& dialog);
+    AdvancedSettingRequest advancedSettingRequest() const;
     // Export ISP File, Flash Protect.
     PageUpdate settingsDialog();
 

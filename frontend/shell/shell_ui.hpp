@@ -42,6 +42,13 @@ public:
     {
         return chooseOpenFile({filters.empty() ? std::string("All Files") : filters.front().description, "*"});
     }
+    // A folder picker with its title; nullopt when the operator cancels (and
+    // from a UI that has none).
+    virtual std::optional<std::string> chooseFolder(std::string_view title)
+    {
+        (void)title;
+        return std::nullopt;
+    }
 };
 
 // The caption of every plain message of the tool.

@@ -49,6 +49,11 @@ public:
     {
         return next(openChoices, "open");
     }
+    std::optional<std::string> chooseFolder(std::string_view title) override
+    {
+        folderTitles.emplace_back(title);
+        return next(folderChoices, "folder");
+    }
 
     std::vector<std::string> messageTexts() const
     {
@@ -64,6 +69,8 @@ public:
     std::deque<tool::Answer> answers;
     std::deque<std::optional<std::string>> saveChoices;
     std::deque<std::optional<std::string>> openChoices;
+    std::vector<std::string> folderTitles;
+    std::deque<std::optional<std::string>> folderChoices;
 
 private:
     static std::optional<std::string> next(std::deque<std::optional<std::string>>& choices,

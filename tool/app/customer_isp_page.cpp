@@ -29,6 +29,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "app/advanced_setting_dialog.hpp"
 #include "app/load_ld_files_dialog.hpp"
 #include "app/named_widgets.hpp"
 #include "app/result_badge.hpp"
@@ -132,12 +133,6 @@ cp::PageFiles pageFiles(const ShellLocations& where)
 // How long the page waits after a run before it is idle again, and after
 // that before an auto-run closes the tool.
 constexpr std::chrono::milliseconds kAfterRun{10};
-
-// The Advanced Setting dialog until the settings dialogs are built.
-class NoAdvancedSettingDialog final : public cp::AdvancedSettingDialog {
-public:
-    std::optional<AdvancedSettings> edit(const AdvancedSettings&) override { return std::nullopt; }
-};
 
 // The 1TO4 switch's LD files chosen in the real dialog, over the page.
 class PageLdFilesDialog final : public cp::LdFilesDialog {
@@ -315,10 +310,7 @@ void CustomerIspPage::build()
         if (name == n::saveSettingsButton)
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.saveSettings()); });
         else if (name == n::advancedSettingButton)
-            connect(b, &QPushButton::clicked, this, [this] {
-                NoAdvancedSettingDialog dialog;
-                handle(model_.advancedSetting(dialog));
-            });
+            connect(b, &QPushButton::clicked, this, [this] { advancedSetting(); });
         else
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.settingsDialog()); });
     }
@@ -578,6 +570,49 @@ void CustomerIspPage::applyLayout(const cp::PageLayout& layout)
         else if (auto* edit = findChild<QLineEdit*>(QString::fromStdString(name)))
             edit->setText(value);
     }
+}
+
+void CustomerIspPage::advancedSetting()
+{
+    // Each notification of the dialog reaches the model and redraws the page at once.
+    class Redrawing final : public settings_dialogs::SettingsReceiver {
+    public:
+        Redrawing(CustomerIspPage& page, settings_dialogs::SettingsReceiver& model) : page_(page), model_(model) {}
+        std::vector<std::string> settingsNotify(std::uintptr_t wParam, std::intptr_t lParam) override
+        {
+            std::vector<std::string> failures = model_.settingsNotify(wParam, lParam);
+            page_.redraw();
+            return failures;
+        }
+
+    private:
+        CustomerIspPage& page_;
+        settings_dialogs::SettingsReceiver& model_;
+    };
+    class Dialog final : public cp::AdvancedSettingDialog {
+    public:
+        Dialog(CustomerIspPage& page, ShellUi& ui) : page_(page), ui_(ui) {}
+        AdvancedSettings edit(const cp::AdvancedSettingRequest& request,
+                              settings_dialogs::SettingsReceiver& model) override
+        {
+            Redrawing redrawing(page_, model);
+            // Show LD Files: the LD files dialog, read-only, over this one.
+            QWidget* over = &page_;
+            auto showLdFiles = [this, &over](int mode, const std::array<std::string, 4>& paths) {
+                runLoadLdFilesDialog(over, ui_, mode, false, paths);
+            };
+            tool::AdvancedSettingDialog dialog(request.record, request.mcuMode, request.ldPaths, ui_, redrawing,
+                                               showLdFiles, &page_);
+            over = &dialog;
+            dialog.exec();
+            return dialog.record();
+        }
+
+    private:
+        CustomerIspPage& page_;
+        ShellUi& ui_;
+    } dialog(*this, ui_);
+    handle(model_.advancedSetting(dialog));
 }
 
 void CustomerIspPage::settingsNotify(std::uintptr_t wParam, std::intptr_t lParam)

@@ -65,6 +65,8 @@ private:
     void applyLayout(const customer_page::PageLayout& layout);
     void handle(const customer_page::PageUpdate& update);
     bool handleKey(QKeyEvent* key, bool pressed);
+    // The Advanced Setting button: the dialog, live notifications, the checks after it.
+    void advancedSetting();
     int rowAt(const QPoint& position) const;
     void releaseEngine();
 

@@ -76,4 +76,11 @@ std::optional<std::string> QtShellUi::chooseOpenFileAmong(const std::vector<Patt
     return chosen(QFileDialog::getOpenFileName(QApplication::activeModalWidget(), {}, {}, entries.join(";;")));
 }
 
+std::optional<std::string> QtShellUi::chooseFolder(std::string_view title)
+{
+    // Files are listed too, so the operator sees what a folder holds.
+    return chosen(QFileDialog::getExistingDirectory(QApplication::activeModalWidget(), text(title), {},
+                                                    QFileDialog::Options()));
+}
+
 }  // namespace mvx::tool

@@ -13,6 +13,7 @@ public:
     std::optional<std::string> chooseSaveFile(const FileFilter& filter) override;
     std::optional<std::string> chooseOpenFile(const FileFilter& filter) override;
     std::optional<std::string> chooseOpenFileAmong(const std::vector<PatternFilter>& filters) override;
+    std::optional<std::string> chooseFolder(std::string_view title) override;
 };
 
 }  // namespace mvx::tool

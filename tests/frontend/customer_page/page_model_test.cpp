@@ -520,7 +520,7 @@ TEST(PageRun, AdvancedSettingReopensUntilTheKeyFireHasWhatItNeeds)
 
     struct Dialog final : AdvancedSettingDialog {
         std::deque<tool::AdvancedSettings> answers;
-        std::optional<tool::AdvancedSettings> edit(const tool::AdvancedSettings&) override
+        tool::AdvancedSettings edit(const AdvancedSettingRequest&, mvx::settings_dialogs::SettingsReceiver&) override
         {
             tool::AdvancedSettings next = answers.front();
             answers.pop_front();
@@ -544,4 +544,35 @@ TEST(PageRun, AdvancedSettingReopensUntilTheKeyFireHasWhatItNeeds)
     ASSERT_TRUE(run.call);
     EXPECT_EQ(run.call->hdcpKeyFile, copy) << "method 1 fires the work folder's copy";
     model.runFinished();
+}
+
+TEST(PageRun, AdvancedSettingNotificationsReachThePageWhileTheDialogIsOpen)
+{
+    Page page;
+    CustomerPageModel& model = page.model;
+    model.load();
+    // Sends a changed record, then exports into a folder that cannot take files.
+    struct Dialog final : AdvancedSettingDialog {
+        tool::AdvancedSettings edit(const AdvancedSettingRequest& request,
+                                    mvx::settings_dialogs::SettingsReceiver& receiver) override
+        {
+            tool::AdvancedSettings changed = request.record;
+            tool::setText(changed.user_title, "Line 4");
+            receiver.settingsNotify(tool::notifyAdvancedSettings(changed).wParam, 0);
+            titleWhileOpen = pageModel->title();
+            failures = receiver.settingsNotify(reinterpret_cast<std::uintptr_t>(folder.c_str()), 2);
+            return changed;
+        }
+        CustomerPageModel* pageModel = nullptr;
+        std::string folder;
+        std::string titleWhileOpen;
+        std::vector<std::string> failures;
+    } dialog;
+    dialog.pageModel = &model;
+    dialog.folder = page.folder.file("missing/folder");
+    model.openRow(0, page.make("bank0.hex"));
+    const PageUpdate update = model.advancedSetting(dialog);
+    EXPECT_EQ(dialog.titleWhileOpen.rfind("Line 4", 0), 0u) << dialog.titleWhileOpen;
+    EXPECT_FALSE(dialog.failures.empty()) << "a copy that fails is reported to the dialog";
+    EXPECT_TRUE(update.record.dirtied) << "compared with the record the dialog opened with";
 }

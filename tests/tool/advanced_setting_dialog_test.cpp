@@ -1,0 +1,171 @@
+// The Advanced Setting and Edit Title dialogs opened from the customer page's
+// buttons, offscreen: what they send reaches the page at once, Esc keeps it,
+// Cancel in Edit Title takes the live title back, an export reports its
+// failed copies.
+#include "app/advanced_setting_dialog.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "app/customer_isp_page.hpp"
+#include "app/edit_title_dialog.hpp"
+#include "shell_test_support.hpp"
+
+using namespace mvx::tool;
+namespace cp = mvx::customer_page;
+namespace sd = mvx::settings_dialogs;
+using mvx::test::writeWholeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+class SettingsDialogs : public ::testing::Test {
+protected:
+    SettingsDialogs()
+    {
+        writeWholeFile(install.where.programPath, "program");
+        fs::create_directories(install.where.workFolder);
+        fs::copy_file(MVX_ENGINE_LIBRARY, install.where.workFile("ISP__PSI.dll"));
+    }
+    ~SettingsDialogs() override
+    {
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "a dialog was left open";
+    }
+
+    template <typename W = QWidget>
+    static W* child(QWidget& parent, std::string_view name)
+    {
+        auto* w = parent.findChild<W*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    // Once the modal dialog `name` is open, acts on it; the action must close it.
+    static void whenOpen(std::string_view name, std::function<void(QDialog&)> act)
+    {
+        const QString wanted = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        QTimer::singleShot(0, [wanted, act] {
+            QWidget* open = nullptr;
+            const bool found = QTest::qWaitFor([&] {
+                open = QApplication::activeModalWidget();
+                return open != nullptr && open->objectName() == wanted;
+            }, 5000);
+            ASSERT_TRUE(found) << wanted.toStdString() << " did not open";
+            auto* dialog = qobject_cast<QDialog*>(open);
+            act(*dialog);
+            if (dialog->isVisible()) {
+                ADD_FAILURE() << wanted.toStdString() << " is still open";
+                dialog->reject();
+            }
+        });
+    }
+
+    // Runs the page with whileOpen, then closes it.
+    void runPage(CustomerIspPage& page, const std::function<void()>& whileOpen)
+    {
+        QTimer::singleShot(0, &page, [&page, whileOpen] {
+            whileOpen();
+            page.done(QDialog::Rejected);
+        });
+        page.exec();
+    }
+
+    void openAdvancedSetting(CustomerIspPage& page, std::function<void(QDialog&)> act)
+    {
+        whenOpen(sd::kAdvancedSettingDialogName, std::move(act));
+        child<QPushButton>(page, cp::names::advancedSettingButton)->click();
+    }
+
+    mvx::test::ScratchInstall install;
+    mvx::test::ScriptedUi ui;
+    EngineBinding engine{install.where, ui};
+};
+
+}  // namespace
+
+TEST_F(SettingsDialogs, EditTitleTypingRetitlesThePageAtOnceAndCancelTakesItBack)
+{
+    CustomerIspPage page(install.where, engine, ui, cp::kFullView);
+    const QString before = page.windowTitle();
+    QString whileTyping;
+    QString afterCancel;
+    int caretOnOpening = -1;
+    runPage(page, [&] {
+        openAdvancedSetting(page, [&](QDialog& advanced) {
+            whenOpen(kEditTitleDialogName, [&](QDialog& title) {
+                auto* edit = child<QLineEdit>(title, kTitleEditName);
+                // The edit takes the focus a moment after opening, caret at the end.
+                EXPECT_TRUE(QTest::qWaitFor([edit] { return edit->hasFocus() && !edit->hasSelectedText(); }, 2000));
+                caretOnOpening = edit->cursorPosition();
+                QTest::keyClicks(edit, " Line 3");
+                whileTyping = page.windowTitle();
+                child<QPushButton>(title, kDialogCancelButtonName)->click();
+            });
+            child<QPushButton>(advanced, "changeTitleButton")->click();
+            afterCancel = page.windowTitle();
+            QTest::keyClick(&advanced, Qt::Key_Escape);
+        });
+    });
+    EXPECT_EQ(caretOnOpening, static_cast<int>(kDefaultUserTitle.size())) << "the caret opens at the end";
+    EXPECT_TRUE(whileTyping.startsWith(QString::fromUtf8(kDefaultUserTitle.data()) + " Line 3"))
+        << whileTyping.toStdString();
+    EXPECT_EQ(afterCancel, before);
+    EXPECT_EQ(page.windowTitle(), before);
+}
+
+TEST_F(SettingsDialogs, EscAfterChangesKeepsThemInThePage)
+{
+    CustomerIspPage page(install.where, engine, ui, cp::kFullView);
+    ui.answers = {Answer::No};   // not saved when the page closes
+    int autoRunWhileOpen = -1;
+    runPage(page, [&] {
+        openAdvancedSetting(page, [&](QDialog& advanced) {
+            child<QCheckBox>(advanced, "autoRunCheckBox")->click();
+            child<QCheckBox>(advanced, "showMcuCheckBox")->click();
+            autoRunWhileOpen = page.model().optionModel().advanced().enable_autorunisp;
+            QTest::keyClick(&advanced, Qt::Key_Escape);
+        });
+    });
+    EXPECT_EQ(autoRunWhileOpen, 1) << "the page has each change at once";
+    const AdvancedSettings& kept = page.model().optionModel().advanced();
+    EXPECT_EQ(kept.enable_autorunisp, 1);
+    EXPECT_EQ(kept.show_mcu, 1);
+    EXPECT_TRUE(page.model().optionModel().settingsDirty());
+}
+
+TEST_F(SettingsDialogs, ExportOfSavedFirmwareReportsAFailedCopyAndNamesNoSuccess)
+{
+    // The package names a firmware file whose saved copy is not in the work folder.
+    writeWholeFile(install.where.settingsPath(),
+                   "[ad_setting]\nsaved_hex=1\n[Saved_HEX]\nhexfile1=bank0.hex\nhexfile2=bank1.hex\n");
+    writeWholeFile(install.where.workFile("hexfile2"), ":00000001FF\n");
+    const std::string out = install.root.file("out");
+    fs::create_directories(out);
+    CustomerIspPage page(install.where, engine, ui, cp::kFullView);
+    ui.folderChoices = {out, out};
+    runPage(page, [&] {
+        openAdvancedSetting(page, [&](QDialog& advanced) {
+            auto* exportButton = child<QPushButton>(advanced, "exportSavedFwButton");
+            EXPECT_TRUE(exportButton->isEnabled());
+            exportButton->click();
+            writeWholeFile(install.where.workFile("hexfile1"), ":00000001FF\n");
+            exportButton->click();
+            advanced.reject();
+        });
+    });
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].text.rfind("Export failed:", 0), 0u) << ui.messages[0].text;
+    EXPECT_NE(ui.messages[0].text.find("hexfile1"), std::string::npos) << ui.messages[0].text;
+    EXPECT_EQ(ui.messages[1].text, std::string(sd::kExportDone));
+    EXPECT_EQ(ui.folderTitles, (std::vector<std::string>{"Select save folder", "Select save folder"}));
+    EXPECT_TRUE(fs::exists(fs::path(out) / "bank0.hex"));
+    EXPECT_TRUE(fs::exists(fs::path(out) / "bank1.hex"));
+}

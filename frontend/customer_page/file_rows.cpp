@@ -350,9 +350,9 @@ std::vector<std::string> FileRows::writeStoredLdFiles(const std::string& folder,
                                                       const tool::LdTable& savedNames)
 {
     std::vector<std::string> errors;
-    const int family = options.mcuType % 3;   // 0 the 5310 types, 1 the 5312 types, 2 the serial flash
-    if (family == MVX_OP_SERIAL_FLASH)
-        return errors;
+    // 0 the 5310 types, 1 the 5312 types, 2 the serial flash: a four-board
+    // serial flash job loads LD files of its own too.
+    const int family = options.mcuType % 3;
     for (int i = 0; i < tool::kLdFilesPerFamily; ++i) {
         const std::string& name = savedNames[static_cast<std::size_t>(family)][static_cast<std::size_t>(i)];
         if (name.empty())

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@
 #include "job/isp_call.hpp"
 #include "run/isp_worker.hpp"
 #include "run_log/run_log.hpp"
+#include "shell/locations.hpp"
+#include "shell/option_records.hpp"
 #include "shell/shell_ui.hpp"
 
 namespace mvx::customer_page {
@@ -65,6 +68,16 @@ class AdvancedSettingDialog {
 public:
     virtual ~AdvancedSettingDialog() = default;
     virtual std::optional<tool::AdvancedSettings> edit(const tool::AdvancedSettings& current) = 0;
+};
+
+// The Flash Protect dialog as the page runs it: the page's four words in,
+// what the dialog sends while it is open handed to notify at once, the words
+// after OK or nullopt after Cancel.
+class FlashProtectDialog {
+public:
+    using Notify = std::function<void(const tool::SettingsNotification&)>;
+    virtual ~FlashProtectDialog() = default;
+    virtual std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current, const Notify& notify) = 0;
 };
 
 class CustomerPageModel {
@@ -134,8 +147,14 @@ public:
     // Advanced Setting: the dialog, then the HDCP checks (the dialog opens
     // again until the key file and the read-back folder are there).
     PageUpdate advancedSetting(AdvancedSettingDialog& dialog);
-    // Export ISP File, Flash Protect.
-    PageUpdate settingsDialog();
+    // Flash Protect: the dialog on the page's four words (its check box
+    // reaches the page at once); OK copies the words back; however it
+    // closed, the page refreshes and writes the whole settings file.
+    PageUpdate flashProtect(FlashProtectDialog& dialog);
+    // Export ISP File: the save picker (an existing file asks Yes/No/Cancel,
+    // No picks again), the page's options stored, the job written from the
+    // work folder into the chosen ".rsp"; success or failure is shown.
+    PageUpdate exportIspFile(const tool::ShellLocations& where);
 
 private:
     PageUpdate apply(ChangeRecord record);

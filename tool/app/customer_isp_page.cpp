@@ -29,6 +29,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "app/flash_protect_dialog.hpp"
 #include "app/named_widgets.hpp"
 #include "app/result_badge.hpp"
 #include "app/run_bridge.hpp"
@@ -297,8 +298,13 @@ void CustomerIspPage::build()
                 NoAdvancedSettingDialog dialog;
                 handle(model_.advancedSetting(dialog));
             });
+        else if (name == n::flashProtectButton)
+            connect(b, &QPushButton::clicked, this, [this] {
+                FlashProtectRunner dialog(this);
+                handle(model_.flashProtect(dialog));
+            });
         else
-            connect(b, &QPushButton::clicked, this, [this] { handle(model_.settingsDialog()); });
+            connect(b, &QPushButton::clicked, this, [this] { handle(model_.exportIspFile(where_)); });
     }
     optionGrid->addLayout(optionButtons, index / 4 + 1, 0, 1, 4);
     middle->addWidget(optionsArea, 0);

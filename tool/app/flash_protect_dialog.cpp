@@ -91,6 +91,9 @@ void FlashProtectDialog::build()
         }
         controls_[i] = widget;
     }
+    // Each group's radios from its top, however tall the row.
+    for (auto* group : findChildren<QGroupBox*>())
+        static_cast<QVBoxLayout*>(group->layout())->addStretch(1);
     groups->addLayout(pinCell);
     root->addLayout(groups);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

@@ -142,3 +142,23 @@ TEST_F(ExportIspFile, UnwritableTargetIsReportedAndLeavesNoFile)
         EXPECT_TRUE(fs::is_directory(folderNamedLikeTheFile));
     }
 }
+
+TEST_F(ExportIspFile, ChangedOptionsAreSavedAndExported)
+{
+    CustomerIspPage page(install.where, engine, ui, cp::kFullView);
+    page.findChild<QRadioButton*>(qname(cp::names::ispTypeEraseRadio))->click();
+    ASSERT_TRUE(page.model().optionModel().settingsDirty());
+    const std::string rsp = install.root.file("erase.rsp");
+    ui.saveChoices = {rsp};
+    page.findChild<QPushButton*>(qname(cp::names::exportIspFileButton))->click();
+    EXPECT_EQ(ui.messageTexts(), std::vector<std::string>{std::string(kExportSuccessMessage)});
+
+    EXPECT_FALSE(page.model().optionModel().settingsDirty()) << "saved, so closing asks nothing";
+    const CustomerSettings saved = loadCustomerSettings(install.where.settingsPath(), install.where.programFolder());
+    EXPECT_EQ(saved.modes[MVX_OP_SERIAL_FLASH].isptype, 1);
+    const std::string unpacked = install.root.file("unpacked");
+    ASSERT_TRUE(unpackIspFile(rsp, unpacked).ok);
+    const ModeOptions exported = readUnprefixedModeOptions(unpacked + "/ISP__PSI.ini", MVX_OP_SERIAL_FLASH);
+    EXPECT_EQ(exported.isptype, 1);
+    EXPECT_EQ(exported.interface, MVX_ADAPTER_NORVANE_IIC);
+}

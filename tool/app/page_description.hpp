@@ -10,7 +10,8 @@
 //   {"objectName": "customerPage", "class": "...", "title": "...",
 //    "windowId": <native window id, the X window under xcb>,
 //    "widgets": [{"name": "row0ChecksumEdit", "class": "QLineEdit",
-//                 "visible": true, "enabled": true, "text": "F730"}, ...]}
+//                 "visible": true, "enabled": true, "text": "F730",
+//                 "geometry": [380, 64, 86, 24]}, ...]}
 //
 // Only widgets with an objectName are listed; "text" is the text an operator
 // reads (edits, buttons, labels, a combo's current entry), "checked" is

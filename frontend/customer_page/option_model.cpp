@@ -349,6 +349,30 @@ ChangeRecord OptionModel::settingsNotify(std::uintptr_t wParam, std::intptr_t lP
     return record;
 }
 
+ChangeRecord OptionModel::refreshAndStore()
+{
+    const PageOptions before = options_;
+    ChangeRecord record;
+    refreshInto(record);
+    storeInto(record);
+    finish(record, before);
+    return record;
+}
+
+ChangeRecord OptionModel::storeForExport()
+{
+    const PageOptions before = options_;
+    ChangeRecord record;
+    optionsToSettings(options_, settings_);
+    if (settingsDirty_) {
+        storeInto(record);
+        if (record.stored)
+            settingsDirty_ = false;
+    }
+    finish(record, before);
+    return record;
+}
+
 ChangeRecord OptionModel::takeAdvanced(const tool::AdvancedSettings& opened, const tool::AdvancedSettings& returned)
 {
     const PageOptions before = options_;

@@ -180,6 +180,13 @@ public:
     // WM_SETTINGS_NOTIFY from a settings dialog.
     ChangeRecord settingsNotify(std::uintptr_t wParam, std::intptr_t lParam);
 
+    // Refreshes, then writes the whole settings file whether or not it is
+    // marked changed (after the Flash Protect dialog, however it closed).
+    ChangeRecord refreshAndStore();
+    // Before an export: the page's options into the current mode's record,
+    // and the settings file written (and the mark cleared) when marked changed.
+    ChangeRecord storeForExport();
+
     // Key-down and key-up as the page sees them before its controls.
     KeyAction keyDown(int key, bool ispButtonEnabled);
     void keyUp(int key);

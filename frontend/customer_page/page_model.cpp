@@ -7,6 +7,7 @@
 #include "mvx/platform/registry.hpp"
 #include "run_log/log_texts.hpp"
 #include "shell/engine_binding.hpp"
+#include "shell/packages.hpp"
 #include "shell/settings_store.hpp"
 
 namespace mvx::customer_page {
@@ -545,12 +546,34 @@ PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)
     }
 }
 
-PageUpdate CustomerPageModel::settingsDialog()
+PageUpdate CustomerPageModel::flashProtect(FlashProtectDialog& dialog)
 {
-    // Stands in for the Export ISP File and Flash Protect dialogs, which come with the settings dialogs.
     PageUpdate update;
-    update.record.error = std::string(kDialogsNotYet);
-    ui_.showMessage(kDialogsNotYet, tool::kToolCaption);
+    const auto notify = [this, &update](const tool::SettingsNotification& sent) {
+        merge(update.record, settingsNotify(sent.wParam, sent.lParam).record);
+    };
+    if (const auto returned = dialog.edit(options_.settings().protect, notify))
+        options_.settings().protect = *returned;
+    PageUpdate stored = apply(options_.refreshAndStore());
+    merge(update.record, stored.record);
+    update.rowsChanged = update.rowsChanged || stored.rowsChanged;
+    return update;
+}
+
+PageUpdate CustomerPageModel::exportIspFile(const tool::ShellLocations& where)
+{
+    PageUpdate update;
+    bool chosen = false;
+    const bool written = tool::exportIspFile(ui_, where, [this, &update, &chosen] {
+        chosen = true;
+        merge(update.record, apply(options_.storeForExport()).record);
+        const tool::CustomerSettings& settings = options_.settings();
+        return tool::IspJob{settings.mcu, settings.current(), settings.saved};
+    });
+    if (!chosen)
+        update.record.declined = true;
+    else if (!written && !update.record.error)
+        update.record.error = "The ISP file was not written.";   // the reason has been shown
     return update;
 }
 

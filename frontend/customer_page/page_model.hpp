@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,11 +30,12 @@
 #include "run/isp_worker.hpp"
 #include "run_log/run_log.hpp"
 #include "settings_dialogs/settings_receiver.hpp"
+#include "shell/locations.hpp"
+#include "shell/option_records.hpp"
 #include "shell/shell_ui.hpp"
 
 namespace mvx::customer_page {
 
-inline constexpr std::string_view kDialogsNotYet = "The settings dialogs come with a later version.";
 
 // What a page action did, for the view to redraw.
 struct PageUpdate {
@@ -87,6 +89,16 @@ class LdFilesDialog {
 public:
     virtual ~LdFilesDialog() = default;
     virtual std::optional<LdSlots> choose(int mode, bool editable, const LdSlots& paths) = 0;
+};
+
+// The Flash Protect dialog as the page runs it: the page's four words in,
+// what the dialog sends while it is open handed to notify at once, the words
+// after OK or nullopt after Cancel.
+class FlashProtectDialog {
+public:
+    using Notify = std::function<void(const tool::SettingsNotification&)>;
+    virtual ~FlashProtectDialog() = default;
+    virtual std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current, const Notify& notify) = 0;
 };
 
 class CustomerPageModel {
@@ -173,8 +185,14 @@ public:
     // key file and the read-back folder are there).
     PageUpdate advancedSetting(AdvancedSettingDialog& dialog);
     AdvancedSettingRequest advancedSettingRequest() const;
-    // Export ISP File, Flash Protect.
-    PageUpdate settingsDialog();
+    // Flash Protect: the dialog on the page's four words (its check box
+    // reaches the page at once); OK copies the words back; however it
+    // closed, the page refreshes and writes the whole settings file.
+    PageUpdate flashProtect(FlashProtectDialog& dialog);
+    // Export ISP File: the save picker (an existing file asks Yes/No/Cancel,
+    // No picks again), the page's options stored, the job written from the
+    // work folder into the chosen ".rsp"; success or failure is shown.
+    PageUpdate exportIspFile(const tool::ShellLocations& where);
 
 private:
     // ldDialog: the dialog a ChooseLdFiles step runs; without one the step is skipped.

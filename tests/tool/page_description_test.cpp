@@ -3,10 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QFile>
+#include <QJsonDocument>
+#include <QPushButton>
 #include <QJsonArray>
 #include <QLineEdit>
 #include <QVBoxLayout>
+
+#include "temp_folder.hpp"
 
 using namespace mvx::tool;
 
@@ -62,9 +68,51 @@ TEST(PageDescription, ListsTheNamedWidgetsWithWhatTheyShow)
     EXPECT_EQ(described.value("title").toString(), "Line 7");
     const QJsonArray widgets = described.value("widgets").toArray();
     ASSERT_EQ(widgets.size(), 3) << "unnamed widgets are left out";
+    const auto geometry = [&page](const QWidget* w) {
+        const QPoint at = w->mapTo(&page, QPoint(0, 0));
+        return QJsonArray{at.x(), at.y(), w->width(), w->height()};
+    };
     EXPECT_EQ(widgets[0].toObject(), (QJsonObject{{"name", "row0NameEdit"}, {"class", "QLineEdit"},
-                                                  {"visible", true}, {"enabled", true}, {"text", "/fw/bank0.hex"}}));
+                                                  {"visible", true}, {"enabled", true}, {"text", "/fw/bank0.hex"},
+                                                  {"geometry", geometry(name)}}));
     EXPECT_EQ(widgets[1].toObject(), (QJsonObject{{"name", "row0CheckBox"}, {"class", "QCheckBox"}, {"visible", true},
-                                                  {"enabled", false}, {"text", "Bank0"}, {"checked", true}}));
+                                                  {"enabled", false}, {"text", "Bank0"}, {"checked", true},
+                                                  {"geometry", geometry(tick)}}));
+    EXPECT_GT(geometry(tick)[1].toInt(), geometry(name)[1].toInt()) << "the tick lies below the name";
     EXPECT_FALSE(widgets[2].toObject().value("visible").toBool());
+}
+
+TEST(PageDescription, WindowIsDescribedAgainWhenANamedWidgetIsShown)
+{
+    mvx::test::TempFolder folder;
+    const QString path = QString::fromStdString(folder.file("pages.json"));
+    PageDescriber describer(path);
+    ASSERT_TRUE(describer.start()) << describer.error().toStdString();
+    qApp->installEventFilter(&describer);
+    QDialog page;
+    page.setObjectName("customerPage");
+    auto* layout = new QVBoxLayout(&page);
+    auto* button = new QPushButton("Flash Protect", &page);
+    button->setObjectName("flashProtectButton");
+    button->setVisible(false);
+    layout->addWidget(new QLineEdit(&page));
+    layout->addWidget(button);
+    const auto described = [&path] {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return QJsonDocument::fromJson(file.readAll()).array();
+    };
+    page.show();
+    QCoreApplication::processEvents();
+    button->setVisible(true);
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(&describer);
+    page.close();
+
+    const QJsonArray windows = described();
+    ASSERT_EQ(windows.size(), 1) << "one window, its entry rewritten";
+    const QJsonObject entry = windows[0].toObject().value("widgets").toArray()[0].toObject();
+    EXPECT_EQ(entry.value("name").toString(), "flashProtectButton");
+    EXPECT_TRUE(entry.value("visible").toBool());
+    EXPECT_GT(entry.value("geometry").toArray()[3].toInt(), 0);
 }

@@ -30,6 +30,7 @@
 #include <tuple>
 
 #include "app/advanced_setting_dialog.hpp"
+#include "app/flash_protect_dialog.hpp"
 #include "app/load_ld_files_dialog.hpp"
 #include "app/named_widgets.hpp"
 #include "app/result_badge.hpp"
@@ -311,8 +312,13 @@ void CustomerIspPage::build()
             connect(b, &QPushButton::clicked, this, [this] { handle(model_.saveSettings()); });
         else if (name == n::advancedSettingButton)
             connect(b, &QPushButton::clicked, this, [this] { advancedSetting(); });
+        else if (name == n::flashProtectButton)
+            connect(b, &QPushButton::clicked, this, [this] {
+                FlashProtectRunner dialog(this);
+                handle(model_.flashProtect(dialog));
+            });
         else
-            connect(b, &QPushButton::clicked, this, [this] { handle(model_.settingsDialog()); });
+            connect(b, &QPushButton::clicked, this, [this] { handle(model_.exportIspFile(where_)); });
     }
     optionGrid->addLayout(optionButtons, index / 4 + 1, 0, 1, 4);
     middle->addWidget(optionsArea, 0);

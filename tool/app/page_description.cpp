@@ -77,6 +77,9 @@ QJsonObject describeWindow(QWidget& window)
                           {"class", QString::fromLatin1(child->metaObject()->className())},
                           {"visible", child->isVisible()},
                           {"enabled", child->isEnabled()}};
+        // Where it lies in its window, for scripts that click it.
+        const QPoint at = child->mapTo(&window, QPoint(0, 0));
+        entry.insert("geometry", QJsonArray{at.x(), at.y(), child->width(), child->height()});
         if (const auto text = shownText(*child))
             entry.insert("text", *text);
         if (const auto* button = qobject_cast<const QAbstractButton*>(child); button && button->isCheckable())
@@ -99,14 +102,17 @@ bool PageDescriber::start()
 
 bool PageDescriber::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+    const bool shown = event->type() == QEvent::Show;
+    if ((shown || event->type() == QEvent::Hide) && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
-        if (widget->isWindow()) {
+        if (widget->isWindow() && shown) {
             QPointer<QWidget> window(widget);
             QTimer::singleShot(0, this, [this, window] {
                 if (window && window->isVisible())
                     describe(*window);
             });
+        } else if (!widget->isWindow() && !widget->objectName().isEmpty()) {
+            refreshLater(widget->window());
         }
     }
     return QObject::eventFilter(watched, event);
@@ -115,8 +121,35 @@ bool PageDescriber::eventFilter(QObject* watched, QEvent* event)
 void PageDescriber::describe(QWidget& window)
 {
     windows_.append(describeWindow(window));
+    described_.emplace_back(&window);
     if (!write())
         platform::debugOutput(error_.toStdString());
+}
+
+void PageDescriber::refreshLater(QWidget* window)
+{
+    for (const QPointer<QWidget>& pending : pending_) {
+        if (pending == window)
+            return;
+    }
+    pending_.emplace_back(window);
+    QTimer::singleShot(0, this, [this] {
+        std::vector<QPointer<QWidget>> windows;
+        windows.swap(pending_);
+        bool changed = false;
+        for (const QPointer<QWidget>& shownWindow : windows) {
+            // The latest description of a window that is still shown.
+            for (std::size_t i = described_.size(); shownWindow && shownWindow->isVisible() && i-- > 0;) {
+                if (described_[i] == shownWindow) {
+                    windows_[static_cast<qsizetype>(i)] = describeWindow(*shownWindow);
+                    changed = true;
+                    break;
+                }
+            }
+        }
+        if (changed && !write())
+            platform::debugOutput(error_.toStdString());
+    });
 }
 
 bool PageDescriber::write()

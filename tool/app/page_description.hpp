@@ -10,22 +10,25 @@
 //   {"objectName": "customerPage", "class": "...", "title": "...",
 //    "windowId": <native window id, the X window under xcb>,
 //    "widgets": [{"name": "row0ChecksumEdit", "class": "QLineEdit",
-//                 "visible": true, "enabled": true, "text": "F730"}, ...]}
+//                 "visible": true, "enabled": true, "text": "F730",
+//                 "geometry": [380, 64, 86, 24]}, ...]}
 //
 // Only widgets with an objectName are listed; "text" is the text an operator
-// reads (edits, buttons, labels, a combo's current entry) and "checked" is
-// given for checkable buttons.
+// reads (edits, buttons, labels, a combo's current entry), "checked" is
+// given for checkable buttons and "geometry" is [x, y, width, height] in the
+// window's coordinates (device-independent pixels).  When a named widget is
+// shown or hidden, its window's latest entry is described again.
 #pragma once
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 #include <QString>
 #include <optional>
 #include <string>
 #include <vector>
-
-class QWidget;
 
 namespace mvx::tool {
 
@@ -56,10 +59,14 @@ protected:
 
 private:
     void describe(QWidget& window);
+    // Describes a window again once the events pending now are handled.
+    void refreshLater(QWidget* window);
     bool write();
 
     QString path_;
     QJsonArray windows_;
+    std::vector<QPointer<QWidget>> described_;   // the window of each entry of windows_
+    std::vector<QPointer<QWidget>> pending_;
     QString error_;
 };
 

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iomanip>
 #include <sstream>
@@ -372,29 +371,6 @@ TEST_F(Rows, StoredCopiesReplaceTheOldOnesWholeOrNotAtAll)
     package.packageMode = true;
     EXPECT_EQ(rows.rowName(1, package), "second.hex");
     EXPECT_EQ(rows.fileOf(1, package), work() + "/hexfile2");
-}
-
-TEST_F(Rows, LdExportCopiesTheStoredLdFilesOfTheMcuFamilyUnderTheirNames)
-{
-    const std::array<const char*, 3> members{"5310file", "5312file", "SFfile"};
-    for (int mcuType : {3, 4, 5, 0, 1, 2}) {
-        SCOPED_TRACE(mcuType);
-        mvx::tool::LdTable names;
-        for (std::size_t family = 0; family < names.size(); ++family) {
-            names[family][1] = "/somewhere/ld" + std::to_string(family) + ".hex";
-            std::ofstream(work() + "/" + members[family] + "2") << "ld of family " << family;
-        }
-        TempFolder out;
-        RowOptions o = options();
-        o.mcuType = mcuType;
-        EXPECT_TRUE(FileRows::writeStoredLdFiles(out.path(), o, names).empty());
-        const int family = mcuType % 3;
-        std::vector<std::string> written;
-        for (const auto& entry : fs::directory_iterator(out.path()))
-            written.push_back(entry.path().filename().string());
-        EXPECT_EQ(written, std::vector<std::string>{"ld" + std::to_string(family) + ".hex"});
-        EXPECT_EQ(readWholeFile(out.file(written.at(0))), "ld of family " + std::to_string(family));
-    }
 }
 
 // ---- reload, auto-load ----------------------------------------------------------------------

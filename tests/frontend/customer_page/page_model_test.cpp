@@ -236,7 +236,7 @@ TEST(PageModel, LdFilesAreWrittenOutForTheFamilyOfTheMcuType)
         {kR5310, {"a5310.hex", "b5310.hex", "c5310.hex", "d5310.hex"}},
         {3 /* 1To4-->R5310 */, {"a5310.hex", "b5310.hex", "c5310.hex", "d5310.hex"}},
         {kR5312, {"a5312.hex", "b5312.hex", "c5312.hex", "d5312.hex"}},
-        {kSerialFlash, {}},
+        {kSerialFlash, {"aSF.hex", "bSF.hex", "cSF.hex", "dSF.hex"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mcu);
@@ -258,10 +258,10 @@ TEST(PageModel, LdFilesAreWrittenOutForTheFamilyOfTheMcuType)
             found.push_back(entry.path().filename().string());
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, c.written);
-        if (!c.written.empty()) {   // each copy holds its member's bytes
-            EXPECT_EQ(mvx::test::readWholeFile(target + "/" + c.written[1]),
-                      std::string(c.mcu % 3 == 0 ? "5310" : "5312") + "file2");
-        }
+        // Each copy holds its member's bytes.
+        const std::array<const char*, 3> families{"5310", "5312", "SF"};
+        EXPECT_EQ(mvx::test::readWholeFile(target + "/" + c.written.at(1)),
+                  std::string(families.at(static_cast<std::size_t>(c.mcu % 3))) + "file2");
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -18,12 +19,14 @@
 #include "app/customer_isp_page.hpp"
 #include "app/edit_title_dialog.hpp"
 #include "shell_test_support.hpp"
+#include "widget_lookup.hpp"
 
 using namespace mvx::tool;
 namespace cp = mvx::customer_page;
 namespace sd = mvx::settings_dialogs;
 using mvx::test::writeWholeFile;
 namespace fs = std::filesystem;
+using mvx::test::child;
 
 namespace {
 
@@ -40,13 +43,6 @@ protected:
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "a dialog was left open";
     }
 
-    template <typename W = QWidget>
-    static W* child(QWidget& parent, std::string_view name)
-    {
-        auto* w = parent.findChild<W*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
 
     // Once the modal dialog `name` is open, acts on it; the action must close it.
     static void whenOpen(std::string_view name, std::function<void(QDialog&)> act)
@@ -128,6 +124,12 @@ TEST_F(SettingsDialogs, EscAfterChangesKeepsThemInThePage)
     int autoRunWhileOpen = -1;
     runPage(page, [&] {
         openAdvancedSetting(page, [&](QDialog& advanced) {
+            // HDCP key fire on: its groups open, the options it excludes close.
+            child<QCheckBox>(advanced, "hdcpFireCheckBox")->click();
+            EXPECT_TRUE(child<QCheckBox>(advanced, "hdcpFireCheckBox")->isChecked());
+            EXPECT_TRUE(child<QRadioButton>(advanced, "hdcpKeyFromFolderRadio")->isEnabled());
+            EXPECT_FALSE(child<QCheckBox>(advanced, "showMcuCheckBox")->isEnabled());
+            child<QCheckBox>(advanced, "hdcpFireCheckBox")->click();
             child<QCheckBox>(advanced, "autoRunCheckBox")->click();
             child<QCheckBox>(advanced, "showMcuCheckBox")->click();
             autoRunWhileOpen = page.model().optionModel().advanced().enable_autorunisp;

@@ -19,6 +19,7 @@
 #include "isp_job_file.hpp"
 #include "run_fixtures.hpp"
 #include "shell_test_support.hpp"
+#include "widget_lookup.hpp"
 
 using namespace mvx::tool;
 namespace n = mvx::assembly_page::names;
@@ -27,6 +28,7 @@ using mvx::test::ScratchInstall;
 using mvx::test::ScriptedUi;
 using mvx::test::writeWholeFile;
 namespace fs = std::filesystem;
+using mvx::test::child;
 
 namespace {
 
@@ -39,13 +41,6 @@ protected:
         fs::copy_file(MVX_ENGINE_LIBRARY, install.where.workFile("ISP__PSI.dll"));
     }
 
-    template <typename W = QWidget>
-    W* control(AssemblyIspPage& page, std::string_view name)
-    {
-        auto* w = page.findChild<W*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
 
     // Runs the page modally with whileOpen; a page still open after 30 seconds fails.
     void runPage(AssemblyIspPage& page, const std::function<void()>& whileOpen)
@@ -62,10 +57,10 @@ protected:
     void loadAsOneTarget(AssemblyIspPage& page)
     {
         ui.openChoices.push_back(rsp);
-        control<QPushButton>(page, n::loadIspFileButton)->click();
-        EXPECT_TRUE(control<QRadioButton>(page, n::oneToFourRadio)->isChecked());
+        child<QPushButton>(page, n::loadIspFileButton)->click();
+        EXPECT_TRUE(child<QRadioButton>(page, n::oneToFourRadio)->isChecked());
         ui.answers.push_back(Answer::Yes);
-        control<QRadioButton>(page, n::oneToOneRadio)->click();
+        child<QRadioButton>(page, n::oneToOneRadio)->click();
     }
 
     static bool waitUntilIdle(AssemblyIspPage& page)
@@ -95,9 +90,9 @@ TEST_F(AssemblyPage, ExportedJobProgramsTheFlashAndPasses)
     bool openWhileRunning = false;
     runPage(page, [&] {
         loadAsOneTarget(page);
-        EXPECT_EQ(control<QLineEdit>(page, mvx::assembly_page::imageControlName(1, mvx::assembly_page::ImagePart::FileLengthEdit))->text(), "3000");
+        EXPECT_EQ(child<QLineEdit>(page, mvx::assembly_page::imageControlName(1, mvx::assembly_page::ImagePart::FileLengthEdit))->text(), "3000");
         EXPECT_TRUE(page.windowTitle().startsWith("line7 (SerialFlash _ IIC) ")) << page.windowTitle().toStdString();
-        QTest::keyClick(control(page, n::ispButton), Qt::Key_Return);   // Enter runs the job
+        QTest::keyClick(child(page, n::ispButton), Qt::Key_Return);   // Enter runs the job
         QTest::keyClick(&page, Qt::Key_Escape);
         page.reject();
         openWhileRunning = page.isVisible() && page.model().running();
@@ -107,11 +102,11 @@ TEST_F(AssemblyPage, ExportedJobProgramsTheFlashAndPasses)
     EXPECT_TRUE(openWhileRunning) << "neither Esc nor Cancel closes a running page";
     ASSERT_TRUE(idle);
     EXPECT_EQ(board.flash().substr(0, job.image.size()), job.image);
-    EXPECT_EQ(control<QProgressBar>(page, n::progressBar)->value(), 100);
-    EXPECT_TRUE(control(page, n::passPictureLabel)->isVisibleTo(&page));
-    EXPECT_FALSE(control(page, n::failPictureLabel)->isVisibleTo(&page));
-    EXPECT_FALSE(control(page, n::targetsGroupBox)->isEnabled()) << "after a serial flash run";
-    EXPECT_TRUE(control(page, n::ispButton)->isEnabled());
+    EXPECT_EQ(child<QProgressBar>(page, n::progressBar)->value(), 100);
+    EXPECT_TRUE(child(page, n::passPictureLabel)->isVisibleTo(&page));
+    EXPECT_FALSE(child(page, n::failPictureLabel)->isVisibleTo(&page));
+    EXPECT_FALSE(child(page, n::targetsGroupBox)->isEnabled()) << "after a serial flash run";
+    EXPECT_TRUE(child(page, n::ispButton)->isEnabled());
     EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
     const std::string settings = readWholeFile(install.where.settingsPath());
     EXPECT_NE(settings.find("recfile=" + rsp), std::string::npos) << settings;
@@ -125,16 +120,16 @@ TEST_F(AssemblyPage, DeadLinkShowsTheLinkErrorAndTheFailPicture)
     AssemblyIspPage page(install.where, engine, ui);
     runPage(page, [&] {
         loadAsOneTarget(page);
-        control<QPushButton>(page, n::ispButton)->click();
+        child<QPushButton>(page, n::ispButton)->click();
         EXPECT_TRUE(waitUntilIdle(page));
         page.reject();
     });
     // The engine's own box comes first, from the worker's thread.
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[1].text, mvx::assembly_page::kLinkErrorMessage);
-    EXPECT_TRUE(control(page, n::failPictureLabel)->isVisibleTo(&page));
-    EXPECT_FALSE(control(page, n::passPictureLabel)->isVisibleTo(&page));
-    EXPECT_TRUE(control(page, n::loadIspFileButton)->isEnabled());
+    EXPECT_TRUE(child(page, n::failPictureLabel)->isVisibleTo(&page));
+    EXPECT_FALSE(child(page, n::passPictureLabel)->isVisibleTo(&page));
+    EXPECT_TRUE(child(page, n::loadIspFileButton)->isEnabled());
 }
 
 TEST_F(AssemblyPage, BrokenFileKeepsThePageUsable)
@@ -143,10 +138,10 @@ TEST_F(AssemblyPage, BrokenFileKeepsThePageUsable)
     writeWholeFile(broken, "MVXF truncated");
     AssemblyIspPage page(install.where, engine, ui);
     ui.openChoices.push_back(broken);
-    control<QPushButton>(page, n::loadIspFileButton)->click();
+    child<QPushButton>(page, n::loadIspFileButton)->click();
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find(broken), std::string::npos);
-    EXPECT_FALSE(control(page, n::ispButton)->isEnabled());
-    EXPECT_TRUE(control(page, n::loadIspFileButton)->isEnabled());
+    EXPECT_FALSE(child(page, n::ispButton)->isEnabled());
+    EXPECT_TRUE(child(page, n::loadIspFileButton)->isEnabled());
     EXPECT_TRUE(page.windowTitle().startsWith("Norvane ISP Tool V2.2"));
 }

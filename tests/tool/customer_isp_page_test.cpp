@@ -23,6 +23,7 @@
 #include "run_fixtures.hpp"
 #include "shell/settings_store.hpp"
 #include "shell_test_support.hpp"
+#include "widget_lookup.hpp"
 
 using namespace mvx::tool;
 namespace cp = mvx::customer_page;
@@ -31,6 +32,7 @@ using mvx::test::ScratchInstall;
 using mvx::test::ScriptedUi;
 using mvx::test::writeWholeFile;
 namespace fs = std::filesystem;
+using mvx::test::child;
 
 namespace {
 
@@ -54,16 +56,9 @@ protected:
     }
 
     template <typename W = QWidget>
-    W* control(CustomerIspPage& page, std::string_view name)
-    {
-        auto* w = page.findChild<W*>(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    template <typename W = QWidget>
     W* row(CustomerIspPage& page, int r, cp::RowPart part)
     {
-        return control<W>(page, cp::rowControlName(r, part));
+        return child<W>(page, cp::rowControlName(r, part));
     }
 
     // Runs the page modally with whileOpen; a page still open after five seconds fails.
@@ -113,30 +108,30 @@ TEST_F(Page, McuAndEraseRadiosChangeWhatIsEnabledAndShown)
         // 1TO4 opens the Load LD Files dialog: cancelled here, the switch stays.
         if (step.click == n::oneToFourRadio)
             QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
-        control<QRadioButton>(page, step.click)->click();
-        QWidget* w = control(page, step.control);
+        child<QRadioButton>(page, step.click)->click();
+        QWidget* w = child(page, step.control);
         EXPECT_EQ(w->isVisibleTo(&page), step.shown) << step.click << " then " << step.control;
         EXPECT_EQ(w->isEnabled(), step.enabled) << step.click << " then " << step.control;
     }
     // The R5310 checks by checksum after a page erase.
-    control<QRadioButton>(page, n::mcuR5310Radio)->click();
-    control<QRadioButton>(page, n::erasePageRadio)->click();
-    EXPECT_TRUE(control<QRadioButton>(page, n::checkSumRadio)->isChecked());
-    EXPECT_EQ(control<QLineEdit>(page, n::summaryEraseTypeEdit)->text(), "Page Erase");
+    child<QRadioButton>(page, n::mcuR5310Radio)->click();
+    child<QRadioButton>(page, n::erasePageRadio)->click();
+    EXPECT_TRUE(child<QRadioButton>(page, n::checkSumRadio)->isChecked());
+    EXPECT_EQ(child<QLineEdit>(page, n::summaryEraseTypeEdit)->text(), "Page Erase");
 
     // Save Settings stores and turns to the operator's view: options hidden, the ISP button shown.
-    control<QPushButton>(page, n::saveSettingsButton)->click();
-    EXPECT_FALSE(control(page, n::interfaceGroupBox)->isVisibleTo(&page));
-    EXPECT_FALSE(control(page, n::erasePageRadio)->isVisibleTo(&page));
-    EXPECT_TRUE(control(page, n::ispButton)->isVisibleTo(&page));
-    EXPECT_TRUE(control(page, kLogEditName)->isVisibleTo(&page));
+    child<QPushButton>(page, n::saveSettingsButton)->click();
+    EXPECT_FALSE(child(page, n::interfaceGroupBox)->isVisibleTo(&page));
+    EXPECT_FALSE(child(page, n::erasePageRadio)->isVisibleTo(&page));
+    EXPECT_TRUE(child(page, n::ispButton)->isVisibleTo(&page));
+    EXPECT_TRUE(child(page, kLogEditName)->isVisibleTo(&page));
     EXPECT_TRUE(ui.questions.empty());
 }
 
 TEST_F(Page, OpenedHexFileShowsWhatMvxispInfoPrints)
 {
     CustomerIspPage page(install.where, engine, ui, cp::kFullView);
-    control<QRadioButton>(page, n::mcuSerialFlashRadio)->click();
+    child<QRadioButton>(page, n::mcuSerialFlashRadio)->click();
     if (!row<QCheckBox>(page, 0, cp::RowPart::CheckBox)->isChecked())
         row<QCheckBox>(page, 0, cp::RowPart::CheckBox)->click();
     ASSERT_TRUE(row(page, 0, cp::RowPart::OpenButton)->isEnabled()) << "a ticked row opens files";
@@ -169,10 +164,10 @@ TEST_F(Page, EscapeNeverClosesAndTheSaveQuestionComesOnce)
     bool openAfterEscape = false;
     runPage(page, [&] {
         QTest::keyClick(&page, Qt::Key_Escape);
-        QTest::keyClick(control(page, cp::rowControlName(0, cp::RowPart::NameEdit)), Qt::Key_Escape);
+        QTest::keyClick(child(page, cp::rowControlName(0, cp::RowPart::NameEdit)), Qt::Key_Escape);
         openAfterEscape = page.isVisible();
-        control<QRadioButton>(page, n::mcuR5312Radio)->click();   // unsaved changes
-        control<QRadioButton>(page, n::ispTypeEraseRadio)->click();
+        child<QRadioButton>(page, n::mcuR5312Radio)->click();   // unsaved changes
+        child<QRadioButton>(page, n::ispTypeEraseRadio)->click();
         page.reject();
         page.reject();
     });
@@ -190,7 +185,7 @@ TEST_F(Page, ViewKeySwitchesTheViewThenThePage)
     runPage(page, [&] {
         QTest::keyPress(&page, Qt::Key_Control);
         QTest::keyClick(&page, Qt::Key_M, Qt::ControlModifier);   // compact: toggles the view
-        fullViewShown = control(page, n::interfaceGroupBox)->isVisible();
+        fullViewShown = child(page, n::interfaceGroupBox)->isVisible();
         QTest::keyClick(&page, Qt::Key_M, Qt::ControlModifier);   // full: asks for the other page
         QTest::keyRelease(&page, Qt::Key_Control);
     });
@@ -293,8 +288,8 @@ protected:
         return openAfter;
     }
 
-    QString text(CustomerIspPage& page, std::string_view name) { return control<QLabel>(page, name)->text(); }
-    bool shown(CustomerIspPage& page, std::string_view name) { return control(page, name)->isVisibleTo(&page); }
+    QString text(CustomerIspPage& page, std::string_view name) { return child<QLabel>(page, name)->text(); }
+    bool shown(CustomerIspPage& page, std::string_view name) { return child(page, name)->isVisibleTo(&page); }
 };
 
 }  // namespace
@@ -319,8 +314,8 @@ TEST_F(PageRun, IspButtonProgramsTheBoardAndLogsWhatMvxispPrints)
         saveJob(c.mcu, job, [](AdvancedSettings& a) { a.Auto_detect = 1; });
         mvx::test::BoardFolder board(c.board);
         CustomerIspPage page(install.where, engine, ui, cp::kCompactView);
-        ASSERT_TRUE(control(page, n::ispButton)->isEnabled());
-        runAndWait(page, [&] { control<QPushButton>(page, n::ispButton)->click(); });
+        ASSERT_TRUE(child(page, n::ispButton)->isEnabled());
+        runAndWait(page, [&] { child<QPushButton>(page, n::ispButton)->click(); });
 
         EXPECT_TRUE(shown(page, n::passPictureLabel));
         EXPECT_FALSE(shown(page, n::failPictureLabel));
@@ -361,14 +356,14 @@ TEST_F(PageRun, RepeatTestCountsAndStopIspEndsItAfterTheRunningRun)
         mvx::test::BoardFolder board(c.board);
         CustomerIspPage page(install.where, engine, ui, cp::kCompactView);
         bool stopped = false;
-        runAndWait(page, [&] { control<QPushButton>(page, n::ispButton)->click(); },
+        runAndWait(page, [&] { child<QPushButton>(page, n::ispButton)->click(); },
                    [&] {
                        // Into the second run: one run counted and the percent moving again.
                        const int done = text(page, n::passCountLabel).toInt() + text(page, n::failCountLabel).toInt();
                        const int percent = page.findChild<QProgressBar*>(kRunProgressBarName)->value();
                        if (c.stopInSecond && !stopped && done == 1 && percent < 100) {
                            stopped = true;
-                           control<QPushButton>(page, n::stopIspButton)->click();
+                           child<QPushButton>(page, n::stopIspButton)->click();
                        }
                    });
         const QString counters = text(page, n::totalCountLabel) + text(page, n::passCountLabel) +

@@ -18,6 +18,7 @@
 #include "app/named_widgets.hpp"
 #include "mvx/platform/ini.hpp"
 #include "shell_test_support.hpp"
+#include "widget_lookup.hpp"
 
 using namespace mvx::tool;
 namespace cp = mvx::customer_page;
@@ -25,16 +26,10 @@ namespace sd = mvx::settings_dialogs;
 using mvx::test::readWholeFile;
 using mvx::test::writeWholeFile;
 namespace fs = std::filesystem;
+using mvx::test::child;
 
 namespace {
 
-template <typename W = QWidget>
-W* child(QWidget& parent, std::string_view name)
-{
-    auto* w = parent.findChild<W*>(qname(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
 
 // Acts on the Load LD Files dialog once it is the active modal window;
 // a dialog that never comes fails the test.

@@ -501,7 +501,7 @@ DialogResult AdvancedSettingModel::refuseMissing(C box, unsigned bitsFrom, std::
     std::string text(heading);
     for (unsigned bit = 0; bit < 4; ++bit)
         if (((record_.missing_files_mask >> (bitsFrom + bit)) & 1u) != 0)
-            text += std::string(item) + std::to_string(bit + (bitsFrom == 0 ? 0 : 1)) + "\n";
+            text += std::string(item) + std::to_string(bit + (bitsFrom == 0 ? 0 : 1)) + "\r\n";
     check(box, false);
     prompt(std::move(text), result);
     return result;
@@ -514,13 +514,13 @@ DialogResult AdvancedSettingModel::toggle(C box, bool on)
     switch (box) {
     case C::SavedFw:
         if (on && r.saved_hex == 0 && (r.missing_files_mask & 0x0Fu) != 0)
-            return refuseMissing(box, 0, "Need below files:\n", "Bank");
+            return refuseMissing(box, 0, "Need below files:\r\n", "Bank");
         setFlag(box, on);
         refresh();
         break;
     case C::SavedLd:
         if (on && r.saved_ld == 0 && (r.missing_files_mask & 0xF0u) != 0)
-            return refuseMissing(box, 4, "Need below ld files:\n", "LD");
+            return refuseMissing(box, 4, "Need below ld files:\r\n", "LD");
         setFlag(box, on);
         refresh();
         break;

@@ -12,6 +12,12 @@ QString text(std::string_view s)
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A message's own line ends are "\r\n"; a message box breaks lines at "\n".
+QString messageText(std::string_view s)
+{
+    return text(s).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 QString filterText(const FileFilter& filter)
 {
     return QString::fromStdString(filter.description) + " (*." + QString::fromStdString(filter.extension) + ")";
@@ -28,7 +34,7 @@ std::optional<std::string> chosen(const QString& path)
 
 void QtShellUi::showMessage(std::string_view message, std::string_view caption)
 {
-    QMessageBox::information(QApplication::activeModalWidget(), text(caption), text(message));
+    QMessageBox::information(QApplication::activeModalWidget(), text(caption), messageText(message));
 }
 
 Answer QtShellUi::ask(std::string_view message, std::string_view caption, Buttons buttons)
@@ -39,7 +45,7 @@ Answer QtShellUi::ask(std::string_view message, std::string_view caption, Button
     else if (buttons == Buttons::YesNoCancel)
         offered = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     const auto pressed = QMessageBox::question(QApplication::activeModalWidget(), text(caption),
-                                               text(message), offered);
+                                               messageText(message), offered);
     switch (pressed) {
     case QMessageBox::Yes:
         return Answer::Yes;

@@ -302,11 +302,11 @@ TEST(AdvancedSetting, RefusalsShowWhyAndSendNothing)
     };
     const Case cases[] = {
         {[](Record& r) { r.missing_files_mask = 0x0004; },
-         [](AdvancedSettingModel& m) { m.toggle(C::SavedFw, true); }, "Need below files:\nBank2\n", C::SavedFw},
+         [](AdvancedSettingModel& m) { m.toggle(C::SavedFw, true); }, "Need below files:\r\nBank2\r\n", C::SavedFw},
         {[](Record& r) { r.missing_files_mask = 0x0009; },
-         [](AdvancedSettingModel& m) { m.toggle(C::SavedFw, true); }, "Need below files:\nBank0\nBank3\n", C::SavedFw},
+         [](AdvancedSettingModel& m) { m.toggle(C::SavedFw, true); }, "Need below files:\r\nBank0\r\nBank3\r\n", C::SavedFw},
         {[](Record& r) { r.missing_files_mask = 0x0050; },
-         [](AdvancedSettingModel& m) { m.toggle(C::SavedLd, true); }, "Need below ld files:\nLD1\nLD3\n", C::SavedLd},
+         [](AdvancedSettingModel& m) { m.toggle(C::SavedLd, true); }, "Need below ld files:\r\nLD1\r\nLD3\r\n", C::SavedLd},
         {[](Record& r) { r.enable_hdcp_key_fire = 1; },
          [](AdvancedSettingModel& m) { m.choose(C::HdcpKeyToTool); }, std::string(kNoKeyFileMessage), C::HdcpKeyToTool},
     };

@@ -171,3 +171,30 @@ TEST_F(SettingsDialogs, ExportOfSavedFirmwareReportsAFailedCopyAndNamesNoSuccess
     EXPECT_TRUE(fs::exists(fs::path(out) / "bank0.hex"));
     EXPECT_TRUE(fs::exists(fs::path(out) / "bank1.hex"));
 }
+
+TEST_F(SettingsDialogs, ShowLdFilesOpensTheSavedLdNamesReadOnly)
+{
+    // A four-board serial flash job packed with its LD files.
+    writeWholeFile(install.where.settingsPath(),
+                   "[ad_setting]\nsaved_ld=1\n[Setting]\nmcu=5\n"
+                   "[Saved_LD]\nSFfile1=m1_0.hex\nSFfile2=m1_1.hex\nSFfile3=m2_0.hex\nSFfile4=m2_1.hex\n");
+    CustomerIspPage page(install.where, engine, ui, cp::kFullView);
+    std::vector<std::string> shown;
+    std::vector<bool> loadEnabled;
+    runPage(page, [&] {
+        openAdvancedSetting(page, [&](QDialog& advanced) {
+            whenOpen("loadLdFilesDialog", [&](QDialog& ld) {
+                for (int slot = 1; slot <= 4; ++slot) {
+                    const std::string n = "ldSlot" + std::to_string(slot);
+                    shown.push_back(child<QLineEdit>(ld, n + "Edit")->text().toStdString());
+                    loadEnabled.push_back(child<QPushButton>(ld, n + "LoadButton")->isEnabled());
+                }
+                QTest::keyClick(&ld, Qt::Key_Escape);
+            });
+            child<QPushButton>(advanced, "showLdFilesButton")->click();
+            advanced.reject();
+        });
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"m1_0.hex", "m1_1.hex", "m2_0.hex", "m2_1.hex"}));
+    EXPECT_EQ(loadEnabled, std::vector<bool>(4, false));
+}

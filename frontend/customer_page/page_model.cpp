@@ -24,6 +24,24 @@ void merge(ChangeRecord& into, const ChangeRecord& from)
         into.error = from.error;
 }
 
+// Hands a settings dialog's notifications to the page while the dialog is
+// open and keeps what they changed in the action's update.
+class LiveReceiver final : public settings_dialogs::SettingsReceiver {
+public:
+    LiveReceiver(CustomerPageModel& model, PageUpdate& update) : model_(model), update_(update) {}
+    std::vector<std::string> settingsNotify(std::uintptr_t wParam, std::intptr_t lParam) override
+    {
+        PageUpdate taken = model_.settingsNotify(wParam, lParam);
+        merge(update_.record, taken.record);
+        update_.rowsChanged = update_.rowsChanged || taken.rowsChanged;
+        return taken.exportFailures;
+    }
+
+private:
+    CustomerPageModel& model_;
+    PageUpdate& update_;
+};
+
 }  // namespace
 
 CustomerPageModel::CustomerPageModel(PageFiles files, tool::ShellUi& ui, FileInfoSource& engine)
@@ -508,20 +526,8 @@ AdvancedSettingRequest CustomerPageModel::advancedSettingRequest() const
 
 PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)
 {
-    // The dialog's notifications reach the page while it is open.
-    class Page final : public settings_dialogs::SettingsReceiver {
-    public:
-        explicit Page(CustomerPageModel& model) : model_(model) {}
-        std::vector<std::string> settingsNotify(std::uintptr_t wParam, std::intptr_t lParam) override
-        {
-            return model_.settingsNotify(wParam, lParam).exportFailures;
-        }
-
-    private:
-        CustomerPageModel& model_;
-    } page(*this);
-
     PageUpdate update;
+    LiveReceiver page(*this, update);
     for (;;) {
         const AdvancedSettingRequest request = advancedSettingRequest();
         const tool::AdvancedSettings returned = dialog.edit(request, page);
@@ -549,10 +555,8 @@ PageUpdate CustomerPageModel::advancedSetting(AdvancedSettingDialog& dialog)
 PageUpdate CustomerPageModel::flashProtect(FlashProtectDialog& dialog)
 {
     PageUpdate update;
-    const auto notify = [this, &update](const tool::SettingsNotification& sent) {
-        merge(update.record, settingsNotify(sent.wParam, sent.lParam).record);
-    };
-    if (const auto returned = dialog.edit(options_.settings().protect, notify))
+    LiveReceiver page(*this, update);
+    if (const auto returned = dialog.edit(options_.settings().protect, page))
         options_.settings().protect = *returned;
     PageUpdate stored = apply(options_.refreshAndStore());
     merge(update.record, stored.record);

@@ -12,7 +12,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,13 +91,13 @@ public:
 };
 
 // The Flash Protect dialog as the page runs it: the page's four words in,
-// what the dialog sends while it is open handed to notify at once, the words
-// after OK or nullopt after Cancel.
+// what the dialog sends while it is open handed to the page at once, the
+// words after OK or nullopt after Cancel.
 class FlashProtectDialog {
 public:
-    using Notify = std::function<void(const tool::SettingsNotification&)>;
     virtual ~FlashProtectDialog() = default;
-    virtual std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current, const Notify& notify) = 0;
+    virtual std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current,
+                                                     settings_dialogs::SettingsReceiver& page) = 0;
 };
 
 class CustomerPageModel {

@@ -25,9 +25,9 @@ QString captionOf(const sd::ProtectControlDef& def)
 
 }  // namespace
 
-FlashProtectDialog::FlashProtectDialog(const FlashProtectSettings& words,
-                                       customer_page::FlashProtectDialog::Notify notify, QWidget* parent)
-    : QDialog(parent), model_(words), notify_(std::move(notify))
+FlashProtectDialog::FlashProtectDialog(const FlashProtectSettings& words, settings_dialogs::SettingsReceiver& page,
+                                       QWidget* parent)
+    : QDialog(parent), model_(words), page_(page)
 {
     setObjectName(kFlashProtectDialogName);
     setWindowTitle("Flash Protect");
@@ -50,8 +50,8 @@ void FlashProtectDialog::build()
         case sd::ProtectPart::ProtectCheck: {
             auto* check = named(new QCheckBox(caption, this), def.name, caption);
             connect(check, &QCheckBox::clicked, this, [this, i](bool on) {
-                if (auto sent = model_.click(i, on).sent; sent && notify_)
-                    notify_(*sent);
+                if (auto sent = model_.click(i, on).sent)
+                    page_.settingsNotify(sent->wParam, sent->lParam);
                 redraw();
             });
             root->addWidget(check);
@@ -117,9 +117,9 @@ void FlashProtectDialog::redraw()
 }
 
 std::optional<FlashProtectSettings> FlashProtectRunner::edit(const FlashProtectSettings& current,
-                                                             const Notify& notify)
+                                                             settings_dialogs::SettingsReceiver& page)
 {
-    tool::FlashProtectDialog dialog(current, notify, parent_);
+    tool::FlashProtectDialog dialog(current, page, parent_);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.model().words();

@@ -16,7 +16,7 @@ inline constexpr const char* kFlashProtectDialogName = "flashProtectDialog";
 class FlashProtectDialog : public QDialog {
     Q_OBJECT
 public:
-    FlashProtectDialog(const FlashProtectSettings& words, customer_page::FlashProtectDialog::Notify notify,
+    FlashProtectDialog(const FlashProtectSettings& words, settings_dialogs::SettingsReceiver& page,
                        QWidget* parent = nullptr);
 
     const settings_dialogs::FlashProtectModel& model() const { return model_; }
@@ -26,7 +26,7 @@ private:
     void redraw();
 
     settings_dialogs::FlashProtectModel model_;
-    customer_page::FlashProtectDialog::Notify notify_;
+    settings_dialogs::SettingsReceiver& page_;
     std::array<QWidget*, settings_dialogs::kProtectControls.size()> controls_{};
 };
 
@@ -34,7 +34,8 @@ private:
 class FlashProtectRunner final : public customer_page::FlashProtectDialog {
 public:
     explicit FlashProtectRunner(QWidget* parent) : parent_(parent) {}
-    std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current, const Notify& notify) override;
+    std::optional<FlashProtectSettings> edit(const FlashProtectSettings& current,
+                                             settings_dialogs::SettingsReceiver& page) override;
 
 private:
     QWidget* parent_;
